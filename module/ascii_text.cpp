@@ -1,0 +1,12 @@
+#include "module/ascii_text.h"
+
+namespace {
+wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c; }
+}
+
+bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b)
+{
+    for (; FoldAscii(*a) == FoldAscii(*b); ++a, ++b)
+        if (*a == L'\0') return true;
+    return false;
+}

@@ -1,0 +1,73 @@
+#include "module/open_containing_folder_menu.h"
+
+#include "module/module.h"
+
+OpenContainingFolderMenu::OpenContainingFolderMenu() { ModuleObjectCreated(); }
+
+OpenContainingFolderMenu::~OpenContainingFolderMenu()
+{
+    if (dataObject_) dataObject_->Release();
+    ModuleObjectDestroyed();
+}
+
+HRESULT OpenContainingFolderMenu::Create(REFIID riid, void** ppv)
+{
+    *ppv = nullptr;
+    OpenContainingFolderMenu* handler = new (std::nothrow) OpenContainingFolderMenu();
+    if (!handler) return E_OUTOFMEMORY;
+    HRESULT hr = handler->QueryInterface(riid, ppv);
+    if (FAILED(hr)) delete handler;
+    return hr;
+}
+
+// The identity (IUnknown) is the IShellExtInit pointer, as the shell has
+// always been handed it by this class.
+STDMETHODIMP OpenContainingFolderMenu::QueryInterface(REFIID riid, void** ppv)
+{
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IShellExtInit) || IsEqualIID(riid, IID_IUnknown))
+        *ppv = static_cast<IShellExtInit*>(this);
+    else if (IsEqualIID(riid, IID_IContextMenu))
+        *ppv = static_cast<IContextMenu*>(this);
+    else if (IsEqualIID(riid, IID_IExtractIconW))
+        *ppv = static_cast<IExtractIconW*>(this);
+    else if (IsEqualIID(riid, IID_IPersistFile))
+        *ppv = static_cast<IPersistFile*>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) OpenContainingFolderMenu::AddRef() { return ++references_; }
+
+STDMETHODIMP_(ULONG) OpenContainingFolderMenu::Release()
+{
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+}
+
+STDMETHODIMP OpenContainingFolderMenu::QueryContextMenu(HMENU, UINT, UINT, UINT, UINT) { return E_NOTIMPL; }
+
+STDMETHODIMP OpenContainingFolderMenu::InvokeCommand(CMINVOKECOMMANDINFO*) { return E_NOTIMPL; }
+
+STDMETHODIMP OpenContainingFolderMenu::GetCommandString(UINT_PTR, UINT, UINT*, CHAR*, UINT) { return E_NOTIMPL; }
+
+STDMETHODIMP OpenContainingFolderMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY)
+{
+    if (dataObject_) dataObject_->Release();
+    dataObject_ = pdtobj;
+    if (dataObject_) dataObject_->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP OpenContainingFolderMenu::GetIconLocation(UINT, LPWSTR, UINT, int*, UINT*) { return E_FAIL; }
+STDMETHODIMP OpenContainingFolderMenu::Extract(LPCWSTR, UINT, HICON*, HICON*, UINT) { return S_FALSE; }
+
+STDMETHODIMP OpenContainingFolderMenu::GetClassID(CLSID*) { return E_FAIL; }
+STDMETHODIMP OpenContainingFolderMenu::IsDirty() { return S_FALSE; }
+STDMETHODIMP OpenContainingFolderMenu::Load(LPCOLESTR, DWORD) { return E_FAIL; }
+STDMETHODIMP OpenContainingFolderMenu::Save(LPCOLESTR, BOOL) { return E_FAIL; }
+STDMETHODIMP OpenContainingFolderMenu::SaveCompleted(LPCOLESTR) { return E_FAIL; }
+STDMETHODIMP OpenContainingFolderMenu::GetCurFile(LPOLESTR*) { return E_FAIL; }

@@ -1,0 +1,147 @@
+#include "registration/registration.h"
+
+#include "module/ascii_text.h"
+#include "module/module.h"
+#include "registration/registry_key.h"
+
+const wchar_t STOCK_OPEN_LOCATION_CLSID_TEXT[] = L"{37ea3a21-7493-4208-a011-7f9ea79ce9f5}";
+const wchar_t HANDLER_KEY_PATH[] = L"lnkfile\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
+const wchar_t APPROVAL_KEY_PATH[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+namespace {
+
+const wchar_t kHandlerParentPath[] = L"lnkfile\\shellex\\ContextMenuHandlers";
+const wchar_t kHandlerKeyName[] = L"OpenContainingFolderMenu";
+const wchar_t kFriendlyName[] = L"NorrvaneOpenContainingFolderMenu";
+const wchar_t kThreadingModel[] = L"Apartment";
+
+// Writes a REG_SZ value; the data length counts the terminator.
+bool SetText(HKEY key, const wchar_t* name, const wchar_t* text)
+{
+    DWORD bytes = static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) == ERROR_SUCCESS;
+}
+
+// True when the key's default value is REG_SZ text equal to `expected`. Only
+// 128 bytes are offered to the read; the zeros behind them keep any text read
+// terminated, and a longer value never counts as equal.
+bool DefaultValueIs(HKEY key, const wchar_t* expected)
+{
+    wchar_t value[144] = {};
+    DWORD type = REG_SZ;
+    DWORD bytes = 128;
+    RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
+    return type == REG_SZ && EqualsIgnoringAsciiCase(value, expected);
+}
+
+bool RegisterHandlerKeyBeforeVista(HKEY lnkfile)
+{
+    RegistryKey shellex(CreateKey(lnkfile, L"shellex"));
+    if (!shellex) return false;
+    RegistryKey handlers(CreateKey(shellex.get(), L"ContextMenuHandlers"));
+    if (!handlers) return false;
+    RegistryKey handler(CreateKey(handlers.get(), kHandlerKeyName));
+    return handler && SetText(handler.get(), L"", HANDLER_CLSID_TEXT);
+}
+
+bool RegisterClassKey(HKEY clsid, const wchar_t* serverPath)
+{
+    RegistryKey classKey(CreateKey(clsid, HANDLER_CLSID_TEXT));
+    if (!classKey) return false;
+    bool ok = SetText(classKey.get(), L"", kFriendlyName);
+    RegistryKey server(CreateKey(classKey.get(), L"InProcServer32"));
+    if (!server) return false;
+    ok = SetText(server.get(), L"ThreadingModel", kThreadingModel) && ok;
+    ok = SetText(server.get(), L"", serverPath) && ok;
+    return ok;
+}
+
+// Restores or deletes the handler key when it holds our class. False when an
+// owned entry could not be given back.
+bool UnregisterHandlerKey(RegistrationRegime regime)
+{
+    bool owned = false;
+    {
+        RegistryKey handler(OpenKey(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
+        owned = handler && DefaultValueIs(handler.get(), HANDLER_CLSID_TEXT);
+    }
+    if (!owned) return true;
+    if (regime == RegistrationRegime::BeforeVista) {
+        RegistryKey parent(OpenKey(HKEY_CLASSES_ROOT, kHandlerParentPath));
+        return parent && DeleteKeyTree(parent.get(), kHandlerKeyName);
+    }
+    RegistryKey handler(OpenKey(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
+    return handler && SetText(handler.get(), L"", STOCK_OPEN_LOCATION_CLSID_TEXT);
+}
+
+}  // namespace
+
+RegistrationRegime CurrentRegistrationRegime()
+{
+    DWORD version = GetVersion();
+    unsigned majorMinor = (LOBYTE(LOWORD(version)) << 8) | HIBYTE(LOWORD(version));
+    return majorMinor < 0x0600 ? RegistrationRegime::BeforeVista : RegistrationRegime::VistaOrLater;
+}
+
+bool ReadModulePath(HINSTANCE module, wchar_t* path, DWORD capacity)
+{
+    path[0] = L'\0';
+    DWORD length = GetModuleFileNameW(module, path, capacity);
+    return length != 0 && length < capacity;
+}
+
+HRESULT RegisterServer(RegistrationRegime regime, const wchar_t* serverPath)
+{
+    if (!serverPath || !serverPath[0]) return E_FAIL;
+    bool ok = true;
+
+    if (regime == RegistrationRegime::BeforeVista) {
+        RegistryKey lnkfile(OpenKey(HKEY_CLASSES_ROOT, L"lnkfile"));
+        if (!lnkfile) return E_FAIL;
+        ok = RegisterHandlerKeyBeforeVista(lnkfile.get());
+    } else {
+        RegistryKey handler(OpenKey(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
+        if (!handler) return E_FAIL;
+        // Another handler's class, or ours already, is left as it is.
+        if (DefaultValueIs(handler.get(), STOCK_OPEN_LOCATION_CLSID_TEXT))
+            ok = SetText(handler.get(), L"", HANDLER_CLSID_TEXT);
+    }
+
+    {
+        RegistryKey clsid(OpenKey(HKEY_CLASSES_ROOT, L"CLSID"));
+        if (!clsid) return E_FAIL;
+        ok = RegisterClassKey(clsid.get(), serverPath) && ok;
+    }
+
+    RegistryKey approved(OpenKey(HKEY_LOCAL_MACHINE, APPROVAL_KEY_PATH));
+    if (!approved) return E_FAIL;
+    ok = SetText(approved.get(), HANDLER_CLSID_TEXT, kFriendlyName) && ok;
+    return ok ? S_OK : E_FAIL;
+}
+
+HRESULT UnregisterServer(RegistrationRegime regime)
+{
+    bool ok = UnregisterHandlerKey(regime);
+    {
+        RegistryKey clsid(OpenKey(HKEY_CLASSES_ROOT, L"CLSID"));
+        ok = clsid && DeleteKeyTree(clsid.get(), HANDLER_CLSID_TEXT) && ok;
+    }
+    RegistryKey approved(OpenKey(HKEY_LOCAL_MACHINE, APPROVAL_KEY_PATH));
+    if (approved) {
+        LONG status = RegDeleteValueW(approved.get(), HANDLER_CLSID_TEXT);
+        ok = (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) && ok;
+    } else {
+        ok = false;
+    }
+    return ok ? S_OK : E_FAIL;
+}
+
+STDAPI DllRegisterServer()
+{
+    RegistrationRegime regime = CurrentRegistrationRegime();
+    wchar_t path[1040];
+    if (!ReadModulePath(ModuleInstance, path, 1040)) return E_FAIL;
+    return RegisterServer(regime, path);
+}
+
+STDAPI DllUnregisterServer() { return UnregisterServer(CurrentRegistrationRegime()); }

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the DLL for both architectures and runs every test; exits non-zero
+# on any failure.
+#
+# The 64-bit build is tested under 64-bit Wine. The 32-bit build is tested
+# under 32-bit Wine where the kernel runs 32-bit programs; where it cannot
+# (some virtual machines turn IA-32 emulation off), only the checks that
+# inspect the built 32-bit files without running them are made.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export WINEDEBUG=-all
+
+build() {
+  cmake --preset "$1" -DNORRVANE_WARNINGS_AS_ERRORS=ON >/dev/null
+  cmake --build --preset "$1" -j "$jobs"
+}
+
+build x64
+ctest --preset x64 -j "$jobs"
+
+build x86
+if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  ctest --preset x86 -j "$jobs"
+else
+  echo "test.sh: this kernel does not run 32-bit programs; 32-bit build checked without running it"
+  ctest --preset x86 -j "$jobs" -L static
+fi

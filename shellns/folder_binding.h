@@ -1,0 +1,21 @@
+#pragma once
+// Binding absolute item ID lists to their folders. A call succeeds only when
+// it returns S_OK; out-parameters are written only on success.
+#include <windows.h>
+#include <shlobj.h>
+
+// The absolute list of a file system path, or null. The caller frees it
+// with ShellFree.
+ITEMIDLIST* ParsePathToIdList(const wchar_t* path);
+
+// The folder of an absolute list (the desktop for null). When the shell
+// cannot bind the list, a folder shortcut on its way is followed.
+HRESULT BindToFolder(IShellFolder** folder, const ITEMIDLIST* list);
+
+// The fallback of BindToFolder: the target folder of the first folder
+// shortcut on the list's way that does not bind. S_OK or E_FAIL.
+HRESULT BindThroughFolderLinks(IShellFolder** folder, const ITEMIDLIST* list);
+
+// Test seam: the desktop folder that the routines above start from; null
+// returns them to SHGetDesktopFolder.
+void SetDesktopFolderForTests(IShellFolder* desktop);

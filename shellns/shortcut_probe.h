@@ -1,0 +1,16 @@
+#pragma once
+// Whether an item is a shortcut file, its target and whether that target is
+// a folder.
+#include <windows.h>
+#include <shtypes.h>
+
+// The extension of `path`, from its dot to its end, into `destination` (of
+// `capacity` characters); "." when there is none. Trailing blanks of `path`
+// are cut off in place.
+void GetExtension(wchar_t* path, wchar_t* destination, int capacity);
+
+// TRUE when the item's file system path ends in ".lnk" (any case). `target`
+// (when given, holding null) receives the shortcut's target list, which the
+// caller frees with ShellFree; `isFolder` (when given too, holding FALSE)
+// receives whether the target is a folder. Both are written only when reached.
+BOOL ProbeShortcut(const ITEMIDLIST* list, ITEMIDLIST** target, BOOL* isFolder);
