@@ -29,3 +29,6 @@ else
   echo "test.sh: this kernel does not run 32-bit programs; 32-bit build checked without running it"
   ctest --preset x86 -j "$jobs" -L static
 fi
+
+# The release zip: both DLLs of the right machine types and both scripts.
+bash tests/package/check_package.sh "$(bash scripts/package.sh build/dist)"
