@@ -30,5 +30,8 @@ else
   ctest --preset x86 -j "$jobs" -L static
 fi
 
+# A second compiler's warnings on the DLL's own sources (errors here too).
+build clang-x64
+
 # The release zip: both DLLs of the right machine types and both scripts.
 bash tests/package/check_package.sh "$(bash scripts/package.sh build/dist)"
