@@ -73,3 +73,26 @@ public:
 private:
     T* object_ = nullptr;
 };
+
+// A list split into its last item and its parent part (IdListSplitLast), both
+// owned. complete() is false when a copy that the list needs could not be
+// made: the last item, or the parent part of a list of more than one item,
+// which would otherwise pass for an item lying on the desktop.
+class SplitIdList {
+public:
+    explicit SplitIdList(const ITEMIDLIST* list)
+    {
+        last_.reset(IdListSplitLast(list, parent_.out()));
+        complete_ = last_ && (parent_ || IdListSize(last_.get()) == IdListSize(list));
+    }
+
+    bool complete() const { return complete_; }
+    // Null for a list of one item: its parent is the desktop.
+    const ITEMIDLIST* parent() const { return parent_.get(); }
+    const ITEMIDLIST* last() const { return last_.get(); }
+
+private:
+    IdListHolder parent_;
+    IdListHolder last_;
+    bool complete_;
+};
