@@ -6,7 +6,8 @@
 
 // The extension of `path`, from its dot to its end, into `destination` (of
 // `capacity` characters); "." when there is none. Trailing blanks of `path`
-// are cut off in place.
+// are cut off in place. Sixteen characters of the destination are kept back:
+// below a capacity of 17 only "." is written, and nothing below 2.
 void GetExtension(wchar_t* path, wchar_t* destination, int capacity);
 
 // TRUE when the item's file system path ends in ".lnk" (any case). `target`

@@ -1,7 +1,7 @@
 // Folder binding. The shell here shows a folder shortcut as a plain folder
 // (no SFGAO_LINK), so the fallback is driven through a stand-in desktop that
-// refuses chosen lists, reports a chosen item as a folder shortcut, and passes
-// everything else to the real desktop.
+// refuses chosen lists, reports a chosen item as a folder shortcut with a real
+// link object, and passes everything else to the real desktop.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -9,95 +9,50 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "shellns/folder_binding.h"
+#include "byte_lists.h"
 #include "shellns/id_list.h"
 #include "support/counting_malloc.h"
 #include "support/shell_items.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-Bytes Items(std::initializer_list<Bytes> items)
-{
-    Bytes list;
-    for (const Bytes& item : items) list.insert(list.end(), item.begin(), item.end());
-    list.push_back(0);
-    list.push_back(0);
-    return list;
-}
-
-const ITEMIDLIST* AsList(const Bytes& bytes) { return reinterpret_cast<const ITEMIDLIST*>(bytes.data()); }
-
 // Items that only the stand-in desktop knows.
 const Bytes A = {0x06, 0x00, 'N', 'V', 'A', 0x00};
 const Bytes F = {0x07, 0x00, 'N', 'V', 'F', 0x01, 0x02};
 const Bytes G = {0x05, 0x00, 0x01, 0x02, 0x03};
 
-// Whether `list` begins with the items of `prefix` (a list with terminator).
+// Whether `list` begins with the items of `prefix`, or is `bytes` exactly.
 bool StartsWith(const ITEMIDLIST* list, const Bytes& prefix)
 {
-    size_t items = prefix.size() - 2;
-    return !prefix.empty() && list && IdListSize(list) >= prefix.size() && std::memcmp(list, prefix.data(), items) == 0;
+    return !prefix.empty() && IdListSize(list) >= prefix.size() &&
+           std::memcmp(list, prefix.data(), prefix.size() - 2) == 0;
+}
+bool Equals(const ITEMIDLIST* list, const Bytes& bytes)
+{
+    return IdListSize(list) == bytes.size() && std::memcmp(list, bytes.data(), bytes.size()) == 0;
 }
 
-class FakeLink : public IShellLinkW {
-public:
-    LONG references = 1;
-    std::wstring path;
-    HRESULT pathStatus = S_OK;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IShellLinkW)) return E_NOINTERFACE;
-        *ppv = static_cast<IShellLinkW*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
-    STDMETHODIMP_(ULONG) Release() override { return --references; }
-
-    STDMETHODIMP GetPath(LPWSTR file, int capacity, WIN32_FIND_DATAW*, DWORD flags) override
-    {
-        EXPECT_EQ(999, capacity);
-        EXPECT_EQ(0u, flags);
-        lstrcpynW(file, path.c_str(), capacity);
-        return pathStatus;
-    }
-    STDMETHODIMP GetIDList(PIDLIST_ABSOLUTE*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetIDList(PCIDLIST_ABSOLUTE) override { return E_NOTIMPL; }
-    STDMETHODIMP GetDescription(LPWSTR, int) override { return E_NOTIMPL; }
-    STDMETHODIMP SetDescription(LPCWSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetWorkingDirectory(LPWSTR, int) override { return E_NOTIMPL; }
-    STDMETHODIMP SetWorkingDirectory(LPCWSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetArguments(LPWSTR, int) override { return E_NOTIMPL; }
-    STDMETHODIMP SetArguments(LPCWSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetHotkey(WORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetHotkey(WORD) override { return E_NOTIMPL; }
-    STDMETHODIMP GetShowCmd(int*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetShowCmd(int) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIconLocation(LPWSTR, int, int*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetIconLocation(LPCWSTR, int) override { return E_NOTIMPL; }
-    STDMETHODIMP SetRelativePath(LPCWSTR, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Resolve(HWND, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP SetPath(LPCWSTR) override { return E_NOTIMPL; }
-};
+// The references an object holds, read without changing them.
+ULONG References(IUnknown* object)
+{
+    object->AddRef();
+    return object->Release();
+}
 
 class FakeDesktop : public IShellFolder {
 public:
     explicit FakeDesktop(IShellFolder* real) : real_(real) {}
 
     LONG references = 1;
-    Bytes refused;   // lists beginning with these items do not bind
+    Bytes refused;      // lists beginning with these items do not bind
     Bytes bindsToSelf;  // this list binds to the stand-in itself
-    Bytes shortcut;  // the one item (a one-item list) reported as below
+    Bytes shortcut;     // the one item (a one-item list) reported as below
     SFGAOF attributes = SFGAO_FOLDER | SFGAO_LINK;
     HRESULT attributesStatus = S_OK;
     HRESULT linkStatus = S_OK;
-    FakeLink link;
+    IShellLinkW* link = nullptr;  // handed out for the shortcut
     int attributeQueries = 0;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
@@ -121,9 +76,7 @@ public:
     {
         *ppv = nullptr;
         if (StartsWith(list, refused)) return E_FAIL;
-        if (!bindsToSelf.empty() && IdListSize(list) == bindsToSelf.size() &&
-            std::memcmp(list, bindsToSelf.data(), bindsToSelf.size()) == 0)
-            return QueryInterface(riid, ppv);
+        if (Equals(list, bindsToSelf)) return QueryInterface(riid, ppv);
         return real_->BindToObject(list, context, riid, ppv);
     }
     STDMETHODIMP BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override { return E_NOTIMPL; }
@@ -134,7 +87,7 @@ public:
         ++attributeQueries;
         EXPECT_EQ(1u, count);
         EXPECT_EQ(SFGAOF(SFGAO_FOLDER | SFGAO_LINK), *inOut);
-        if (!IsShortcut(items[0])) return E_FAIL;
+        if (!Equals(items[0], shortcut)) return E_FAIL;
         *inOut = attributes;
         return attributesStatus;
     }
@@ -143,17 +96,13 @@ public:
     {
         *ppv = nullptr;
         EXPECT_EQ(1u, count);
-        if (!IsShortcut(items[0]) || linkStatus != S_OK) return linkStatus == S_OK ? E_FAIL : linkStatus;
-        return link.QueryInterface(riid, ppv);
+        if (!Equals(items[0], shortcut) || linkStatus != S_OK) return linkStatus == S_OK ? E_FAIL : linkStatus;
+        return link->QueryInterface(riid, ppv);
     }
     STDMETHODIMP GetDisplayNameOf(PCUITEMID_CHILD, SHGDNF, STRRET*) override { return E_NOTIMPL; }
     STDMETHODIMP SetNameOf(HWND, PCUITEMID_CHILD, LPCWSTR, SHGDNF, PITEMID_CHILD*) override { return E_NOTIMPL; }
 
 private:
-    bool IsShortcut(const ITEMIDLIST* item) const
-    {
-        return IdListSize(item) == shortcut.size() && std::memcmp(item, shortcut.data(), shortcut.size()) == 0;
-    }
     IShellFolder* real_;
 };
 
@@ -175,17 +124,22 @@ protected:
     {
         ASSERT_EQ(S_OK, SHGetDesktopFolder(&real_));
         ASSERT_TRUE(CreateDirectoryW(folder_.file(L"target").c_str(), nullptr));
+        for (IShellLinkW** link : {&link_, &emptyLink_})
+            ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                             reinterpret_cast<void**>(link)));
+        ASSERT_EQ(S_OK, link_->SetPath(folder_.file(L"target").c_str()));
         fake_ = new FakeDesktop(real_);
-        fake_->link.path = folder_.file(L"target");
+        fake_->link = link_;
         SetDesktopFolderForTests(fake_);
     }
     void TearDown() override
     {
         SetDesktopFolderForTests(nullptr);
-        EXPECT_EQ(1, fake_->references);
-        EXPECT_EQ(1, fake_->link.references);
+        if (fake_) EXPECT_EQ(1, fake_->references);
         delete fake_;
-        real_->Release();
+        for (IShellLinkW* link : {link_, emptyLink_})
+            if (link) EXPECT_EQ(0u, link->Release());
+        if (real_) real_->Release();
     }
 
     // Binds through BindToFolder (or the fallback alone) and answers the
@@ -212,6 +166,8 @@ protected:
     ComApartment apartment_;
     TempFolder folder_;
     IShellFolder* real_ = nullptr;
+    IShellLinkW* link_ = nullptr;  // to the folder "target"
+    IShellLinkW* emptyLink_ = nullptr;
     FakeDesktop* fake_ = nullptr;
 };
 
@@ -223,33 +179,29 @@ struct FallbackCase {
     SFGAOF attributes;
     HRESULT attributesStatus;
     HRESULT linkStatus;
-    const wchar_t* linkPath;  // null: the target folder
-    HRESULT pathStatus;
+    bool linkHasPath;
     HRESULT expected;
 };
 
 TEST_F(FolderBindingTest, FallbackFollowsTheFirstUnbindableFolderShortcut)
 {
-    const SFGAOF kFolderShortcut = SFGAO_FOLDER | SFGAO_LINK;
+    const SFGAOF kBoth = SFGAO_FOLDER | SFGAO_LINK;
+    const Bytes none;
     const FallbackCase cases[] = {
-        {"on the desktop, items behind it", Items({F, G, G}), Items({F}), {}, kFolderShortcut, S_OK, S_OK, nullptr,
-         S_OK, S_OK},
-        {"inside a folder, items behind it", Items({A, F, G}), Items({A, F}), Items({A}), kFolderShortcut, S_OK, S_OK,
-         nullptr, S_OK, S_OK},
-        {"last item of the list", Items({A, F}), Items({A, F}), Items({A}), kFolderShortcut, S_OK, S_OK, nullptr, S_OK,
+        {"on the desktop, items behind it", Items({F, G, G}), Items({F}), none, kBoth, S_OK, S_OK, true, S_OK},
+        {"inside a folder, items behind it", Items({A, F, G}), Items({A, F}), Items({A}), kBoth, S_OK, S_OK, true,
          S_OK},
-        {"more attributes than asked", Items({F}), Items({F}), {}, kFolderShortcut | SFGAO_HASSUBFOLDER, S_OK, S_OK,
-         nullptr, S_OK, S_OK},
-        {"shortcut, not a folder", Items({F, G}), Items({F}), {}, SFGAO_LINK, S_OK, S_OK, nullptr, S_OK, E_FAIL},
-        {"folder, not a shortcut", Items({A, F, G}), Items({A, F}), Items({A}), SFGAO_FOLDER, S_OK, S_OK, nullptr,
-         S_OK, E_FAIL},
-        {"attributes refused", Items({F}), Items({F}), {}, kFolderShortcut, E_FAIL, S_OK, nullptr, S_OK, E_FAIL},
-        {"attributes with S_FALSE", Items({F}), Items({F}), {}, kFolderShortcut, S_FALSE, S_OK, nullptr, S_OK, E_FAIL},
-        {"no link object", Items({F}), Items({F}), {}, kFolderShortcut, S_OK, E_NOINTERFACE, nullptr, S_OK, E_FAIL},
-        {"link without a path", Items({F}), Items({F}), {}, kFolderShortcut, S_OK, S_OK, L"", S_OK, E_FAIL},
-        {"path read with S_FALSE", Items({F}), Items({F}), {}, kFolderShortcut, S_OK, S_OK, nullptr, S_FALSE, E_FAIL},
-        {"unbindable item, not the shortcut", Items({G, F}), Items({G}), {}, kFolderShortcut, S_OK, S_OK, nullptr,
-         S_OK, E_FAIL},
+        {"last item of the list", Items({A, F}), Items({A, F}), Items({A}), kBoth, S_OK, S_OK, true, S_OK},
+        {"more attributes than asked", Items({F}), Items({F}), none, kBoth | SFGAO_HASSUBFOLDER, S_OK, S_OK, true,
+         S_OK},
+        {"shortcut, not a folder", Items({F, G}), Items({F}), none, SFGAO_LINK, S_OK, S_OK, true, E_FAIL},
+        {"folder, not a shortcut", Items({A, F, G}), Items({A, F}), Items({A}), SFGAO_FOLDER, S_OK, S_OK, true,
+         E_FAIL},
+        {"attributes refused", Items({F}), Items({F}), none, kBoth, E_FAIL, S_OK, true, E_FAIL},
+        {"attributes with S_FALSE", Items({F}), Items({F}), none, kBoth, S_FALSE, S_OK, true, E_FAIL},
+        {"no link object", Items({F}), Items({F}), none, kBoth, S_OK, E_NOINTERFACE, true, E_FAIL},
+        {"link without a path", Items({F}), Items({F}), none, kBoth, S_OK, S_OK, false, E_FAIL},
+        {"unbindable item, not the shortcut", Items({G, F}), Items({G}), none, kBoth, S_OK, S_OK, true, E_FAIL},
     };
     for (const FallbackCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -259,13 +211,13 @@ TEST_F(FolderBindingTest, FallbackFollowsTheFirstUnbindableFolderShortcut)
         fake_->attributes = c.attributes;
         fake_->attributesStatus = c.attributesStatus;
         fake_->linkStatus = c.linkStatus;
-        fake_->link.path = c.linkPath ? c.linkPath : folder_.file(L"target");
-        fake_->link.pathStatus = c.pathStatus;
+        fake_->link = c.linkHasPath ? link_ : emptyLink_;
         std::wstring boundPath;
         EXPECT_EQ(c.expected, Bind(AsList(c.list), &boundPath));
         if (c.expected == S_OK) EXPECT_EQ(folder_.file(L"target"), boundPath);
         EXPECT_EQ(1, fake_->references);
-        EXPECT_EQ(1, fake_->link.references);
+        EXPECT_EQ(1u, References(link_));
+        EXPECT_EQ(1u, References(emptyLink_));
     }
 }
 

@@ -8,28 +8,18 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "byte_lists.h"
 #include "shellns/id_list.h"
 #include "support/counting_malloc.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
 using List = std::optional<Bytes>;  // nullopt: no list
 
 const Bytes X = {0x04, 0x00, 0xAB, 0xCD};
 const Bytes Y = {0x05, 0x00, 0x11, 0x22, 0x33};
 const Bytes Z = {0x03, 0x00, 0xEE};
-
-Bytes Items(std::initializer_list<Bytes> items)
-{
-    Bytes list;
-    for (const Bytes& item : items) list.insert(list.end(), item.begin(), item.end());
-    list.push_back(0);
-    list.push_back(0);
-    return list;
-}
 
 const List kNone;
 const Bytes kEmpty = Items({});

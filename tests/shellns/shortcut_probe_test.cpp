@@ -124,10 +124,11 @@ protected:
             ITEMIDLIST* target = nullptr;
             BOOL isFolder = kUntouched;
             EXPECT_EQ(isShortcut, ProbeShortcut(list, asked == 2 ? nullptr : &target, asked == 1 ? nullptr : &isFolder));
-            if (!targetPath) {
+            if (!targetPath || asked == 2) {
                 EXPECT_EQ(nullptr, target);
-            } else if (asked != 2) {
-                ExpectTarget(target, targetPath);
+            } else {
+                EXPECT_NE(nullptr, target);
+                EXPECT_EQ(targetPath, PathOf(target));
             }
             int expectedFlag = (asked != 0 || !target) ? kUntouched : flag;
             if (expectedFlag == kAsTheShellSays) expectedFlag = ShellSaysFolder(target);
@@ -138,19 +139,6 @@ protected:
         CoTaskMemFree(list);
     }
 
-    // An empty expected path stands for the Computer item.
-    void ExpectTarget(const ITEMIDLIST* target, const std::wstring& expected)
-    {
-        ASSERT_NE(nullptr, target);
-        if (!expected.empty()) {
-            EXPECT_EQ(expected, PathOf(target));
-            return;
-        }
-        ITEMIDLIST* computer = Computer();
-        EXPECT_TRUE(ILIsEqual(computer, target));
-        CoTaskMemFree(computer);
-    }
-
     ComApartment apartment_;
     TempFolder folder_;
 };
@@ -158,7 +146,7 @@ protected:
 struct ProbeCase {
     const wchar_t* item;
     BOOL isShortcut;
-    const wchar_t* target;  // in the temp folder; L"" for Computer; null for none
+    const wchar_t* target;  // in the temp folder; L"" for one without a path; null for none
     int flag;
 };
 
