@@ -1,1 +1,417 @@
+// Self-registration and removal against a registry of the test's own: what
+// each regime writes and gives back, and that a step which could not be done
+// is reported rather than passed over.
+#include <windows.h>
+#include <objbase.h>
+
 #include <gtest/gtest.h>
+
+#include <cwctype>
+#include <string>
+#include <vector>
+
+#include "module/module.h"
+#include "registration/registration.h"
+#include "registration/registry_key.h"
+#include "support/scratch_registry.h"
+
+namespace {
+
+const RegistrationRegime kBefore = RegistrationRegime::BeforeVista;
+const RegistrationRegime kVista = RegistrationRegime::VistaOrLater;
+
+const std::wstring kStock = STOCK_OPEN_LOCATION_CLSID_TEXT;
+const std::wstring kOurs = HANDLER_CLSID_TEXT;
+const std::wstring kOther = L"{0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d}";
+const std::wstring kClassKey = L"CLSID\\" + kOurs;
+const std::wstring kServerKey = kClassKey + L"\\InProcServer32";
+const wchar_t kHandlerParent[] = L"lnkfile\\shellex\\ContextMenuHandlers";
+const wchar_t kServerPath[] = L"C:\\Program Files\\Norrvane\\NorrvaneShLnk.dll";
+const std::wstring kFriendlyName = L"NorrvaneOpenContainingFolderMenu";
+
+std::wstring Upper(std::wstring text)
+{
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+    return text;
+}
+
+void SetAccess(HKEY root, const std::wstring& path, PACL dacl)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key));
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
+    RegCloseKey(key);
+}
+
+// The scratch registry, plus keys made to resist deletion: such a key has a
+// subkey and denies every access, so it can be neither emptied nor deleted.
+// Access is given back before the scratch keys are cleared away.
+struct Scratch {
+    ScratchRegistry registry;
+    std::vector<std::wstring> locked;
+
+    ~Scratch()
+    {
+        for (const std::wstring& path : locked) SetAccess(cr(), path, nullptr);
+    }
+    HKEY cr() const { return registry.classesRoot(); }
+    HKEY lm() const { return registry.localMachine(); }
+
+    void Lock(const std::wstring& path)
+    {
+        CreatePath(cr(), (path + L"\\Stuck").c_str());
+        ACL empty;
+        InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+        SetAccess(cr(), path, &empty);
+        locked.push_back(path);
+    }
+    // A locked key can still be opened by its owner to change its access.
+    bool IsLocked(const std::wstring& path) const
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(cr(), path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) return false;
+        RegCloseKey(key);
+        return !KeyExists(cr(), path.c_str());
+    }
+    void Delete(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path.c_str()); }
+    // Below a volatile key no lasting key can be created.
+    void MakeVolatile(const std::wstring& path)
+    {
+        Delete(cr(), path);
+        CreatePath(cr(), path.c_str(), true);
+    }
+};
+
+// A system from 6.0 on as it ships: the stock handler in force, "CLSID" and
+// the approval key present.
+void ArrangeStock(Scratch& s)
+{
+    SetValue(s.cr(), HANDLER_KEY_PATH, L"", kStock);
+    CreatePath(s.cr(), L"CLSID");
+    CreatePath(s.lm(), APPROVAL_KEY_PATH);
+}
+
+// What a registration leaves, with subkeys of the class key that others added.
+void ArrangeRegistered(Scratch& s)
+{
+    ArrangeStock(s);
+    SetValue(s.cr(), HANDLER_KEY_PATH, L"", kOurs);
+    SetValue(s.cr(), kClassKey.c_str(), L"", kFriendlyName);
+    SetValue(s.cr(), kServerKey.c_str(), L"ThreadingModel", L"Apartment");
+    SetValue(s.cr(), kServerKey.c_str(), L"", kServerPath);
+    SetValue(s.cr(), (kClassKey + L"\\Extra\\Deeper").c_str(), L"Note", L"kept by someone else");
+    CreatePath(s.cr(), (kClassKey + L"\\DefaultIcon").c_str());
+    SetValue(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str(), kFriendlyName);
+}
+
+// Every value registration writes is REG_SZ whose length counts the terminator.
+void ExpectText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
+{
+    ValueRead read = ReadValue(root, path.c_str(), name);
+    EXPECT_TRUE(read.present) << path << " " << name;
+    EXPECT_EQ(DWORD(REG_SZ), read.type) << path << " " << name;
+    EXPECT_EQ((text.size() + 1) * sizeof(wchar_t), read.bytes) << path << " " << name;
+    EXPECT_EQ(text, read.text) << path << " " << name;
+}
+
+// What the handler key should hold; Kept when the test compares it itself.
+enum class Handler { Stock, Ours, Absent, Kept };
+
+struct Entries {
+    Handler handler;
+    bool classKey;
+    bool serverKey;
+    bool approval;
+};
+
+void ExpectEntries(const Scratch& s, const Entries& e)
+{
+    switch (e.handler) {
+    case Handler::Stock: ExpectText(s.cr(), HANDLER_KEY_PATH, L"", kStock); break;
+    case Handler::Ours: ExpectText(s.cr(), HANDLER_KEY_PATH, L"", kOurs); break;
+    case Handler::Absent: EXPECT_FALSE(KeyExists(s.cr(), HANDLER_KEY_PATH)); break;
+    case Handler::Kept: break;
+    }
+    if (e.classKey)
+        ExpectText(s.cr(), kClassKey, L"", kFriendlyName);
+    else
+        EXPECT_FALSE(KeyExists(s.cr(), kClassKey.c_str()));
+    if (e.serverKey) {
+        ExpectText(s.cr(), kServerKey, L"ThreadingModel", L"Apartment");
+        ExpectText(s.cr(), kServerKey, L"", kServerPath);
+    } else {
+        EXPECT_FALSE(KeyExists(s.cr(), kServerKey.c_str()));
+    }
+    if (e.approval)
+        ExpectText(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str(), kFriendlyName);
+    else
+        EXPECT_FALSE(ReadValue(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str()).present);
+}
+
+bool SameValue(const ValueRead& a, const ValueRead& b)
+{
+    return a.present == b.present && a.type == b.type && a.bytes == b.bytes && a.text == b.text;
+}
+
+TEST(Registration, HandlerClsidTextNamesTheClassInLowerCase)
+{
+    wchar_t text[39] = {};
+    ASSERT_EQ(39, StringFromGUID2(HANDLER_CLSID, text, 39));
+    EXPECT_EQ(Upper(kOurs), Upper(text));
+    for (wchar_t c : kOurs) EXPECT_FALSE(c >= L'A' && c <= L'Z') << kOurs;
+}
+
+// From 6.0 on the handler key's default value alone decides: registration
+// switches only the stock class, removal gives back only ours.
+TEST(Registration, FromVistaHandlerValueIsSwitchedOnlyWhenExpected)
+{
+    const std::wstring tooLong = kStock + L"                                  ";
+    struct Row {
+        const char* label;
+        bool present;
+        DWORD type;
+        std::wstring text;
+        bool registrationSwitches;
+        bool removalRestores;
+    } rows[] = {
+        {"stock", true, REG_SZ, kStock, true, false},
+        {"stock in upper case", true, REG_SZ, Upper(kStock), true, false},
+        {"ours, registered before", true, REG_SZ, kOurs, false, true},
+        {"ours in upper case", true, REG_SZ, Upper(kOurs), false, true},
+        {"another handler", true, REG_SZ, kOther, false, false},
+        {"stock as REG_EXPAND_SZ", true, REG_EXPAND_SZ, kStock, false, false},
+        {"ours as REG_EXPAND_SZ", true, REG_EXPAND_SZ, kOurs, false, false},
+        {"stock as REG_BINARY", true, REG_BINARY, kStock, false, false},
+        {"ours as REG_BINARY", true, REG_BINARY, kOurs, false, false},
+        {"stock with more behind it", true, REG_SZ, tooLong, false, false},
+        {"ours with more behind it", true, REG_SZ, kOurs + L"                            ", false, false},
+        {"empty text", true, REG_SZ, L"", false, false},
+        {"no value", false, REG_SZ, L"", false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        auto arrangeValue = [&](Scratch& s) {
+            RegDeleteKeyValueW(s.cr(), HANDLER_KEY_PATH, L"");
+            if (row.present) SetValue(s.cr(), HANDLER_KEY_PATH, L"", row.text, row.type);
+        };
+        {
+            Scratch s;
+            ArrangeStock(s);
+            arrangeValue(s);
+            ValueRead before = ReadValue(s.cr(), HANDLER_KEY_PATH, L"");
+            EXPECT_EQ(S_OK, RegisterServer(kVista, kServerPath));
+            if (row.registrationSwitches)
+                ExpectText(s.cr(), HANDLER_KEY_PATH, L"", kOurs);
+            else
+                EXPECT_TRUE(SameValue(before, ReadValue(s.cr(), HANDLER_KEY_PATH, L"")));
+            ExpectEntries(s, {row.registrationSwitches ? Handler::Ours : Handler::Kept, true, true, true});
+        }
+        {
+            Scratch s;
+            ArrangeRegistered(s);
+            arrangeValue(s);
+            ValueRead before = ReadValue(s.cr(), HANDLER_KEY_PATH, L"");
+            EXPECT_EQ(S_OK, UnregisterServer(kVista));
+            if (row.removalRestores)
+                ExpectText(s.cr(), HANDLER_KEY_PATH, L"", kStock);
+            else
+                EXPECT_TRUE(SameValue(before, ReadValue(s.cr(), HANDLER_KEY_PATH, L"")));
+            EXPECT_FALSE(KeyExists(s.cr(), kClassKey.c_str()));
+            EXPECT_FALSE(ReadValue(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str()).present);
+            EXPECT_TRUE(KeyExists(s.lm(), APPROVAL_KEY_PATH));
+        }
+    }
+}
+
+// Before 6.0 registration writes the handler key whatever it held; removal
+// deletes it with all below it when it is ours, and keeps its parents.
+TEST(Registration, BeforeVistaHandlerKeyIsCreatedAndDeleted)
+{
+    struct Row {
+        const char* label;
+        void (*arrange)(Scratch&);
+        bool registerFirst;
+        bool handlerAfterRemoval;
+    } rows[] = {
+        {"lnkfile without shellex", [](Scratch& s) { s.Delete(s.cr(), L"lnkfile\\shellex"); }, true, false},
+        {"stock handler key with subkeys",
+         [](Scratch& s) { CreatePath(s.cr(), (std::wstring(HANDLER_KEY_PATH) + L"\\Sub\\Deeper").c_str()); },
+         true, false},
+        {"another handler as REG_BINARY",
+         [](Scratch& s) { SetValue(s.cr(), HANDLER_KEY_PATH, L"", kOther, REG_BINARY); }, true, false},
+        {"another handler, not registered", [](Scratch& s) { SetValue(s.cr(), HANDLER_KEY_PATH, L"", kOther); },
+         false, true},
+        {"ours as REG_EXPAND_SZ, not registered",
+         [](Scratch& s) { SetValue(s.cr(), HANDLER_KEY_PATH, L"", kOurs, REG_EXPAND_SZ); }, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        Scratch s;
+        ArrangeStock(s);
+        row.arrange(s);
+        ValueRead before = ReadValue(s.cr(), HANDLER_KEY_PATH, L"");
+        if (row.registerFirst) {
+            EXPECT_EQ(S_OK, RegisterServer(kBefore, kServerPath));
+            ExpectEntries(s, {Handler::Ours, true, true, true});
+        }
+        EXPECT_EQ(S_OK, UnregisterServer(kBefore));
+        EXPECT_EQ(row.handlerAfterRemoval, KeyExists(s.cr(), HANDLER_KEY_PATH));
+        if (row.handlerAfterRemoval) EXPECT_TRUE(SameValue(before, ReadValue(s.cr(), HANDLER_KEY_PATH, L"")));
+        EXPECT_TRUE(KeyExists(s.cr(), kHandlerParent));
+        ExpectEntries(s, {row.handlerAfterRemoval ? Handler::Kept : Handler::Absent, false, false, false});
+    }
+}
+
+// Registration goes through all its steps but answers E_FAIL when any entry
+// is missing afterwards; a key that must exist and does not stops it there.
+TEST(Registration, RegistrationReportsEveryEntryItCouldNotWrite)
+{
+    struct Row {
+        const char* label;
+        RegistrationRegime regime;
+        void (*arrange)(Scratch&);
+        const wchar_t* path;
+        HRESULT result;
+        Entries after;
+    } rows[] = {
+        {"6.0, all in place", kVista, [](Scratch&) {}, kServerPath, S_OK, {Handler::Ours, true, true, true}},
+        {"5.x, all in place", kBefore, [](Scratch&) {}, kServerPath, S_OK, {Handler::Ours, true, true, true}},
+        {"6.0, no handler key", kVista, [](Scratch& s) { s.Delete(s.cr(), HANDLER_KEY_PATH); }, kServerPath,
+         E_FAIL, {Handler::Absent, false, false, false}},
+        {"5.x, no lnkfile", kBefore, [](Scratch& s) { s.Delete(s.cr(), L"lnkfile"); }, kServerPath, E_FAIL,
+         {Handler::Absent, false, false, false}},
+        {"6.0, empty module path", kVista, [](Scratch&) {}, L"", E_FAIL, {Handler::Stock, false, false, false}},
+        {"5.x, empty module path", kBefore, [](Scratch&) {}, L"", E_FAIL, {Handler::Stock, false, false, false}},
+        {"6.0, no CLSID", kVista, [](Scratch& s) { s.Delete(s.cr(), L"CLSID"); }, kServerPath, E_FAIL,
+         {Handler::Ours, false, false, false}},
+        {"5.x, no approval key", kBefore, [](Scratch& s) { s.Delete(s.lm(), APPROVAL_KEY_PATH); }, kServerPath,
+         E_FAIL, {Handler::Ours, true, true, false}},
+        {"6.0, class key cannot be created", kVista, [](Scratch& s) { s.MakeVolatile(L"CLSID"); }, kServerPath,
+         E_FAIL, {Handler::Ours, false, false, true}},
+        {"5.x, server key cannot be created", kBefore, [](Scratch& s) { s.MakeVolatile(kClassKey); },
+         kServerPath, E_FAIL, {Handler::Ours, true, false, true}},
+        {"5.x, handler key cannot be created", kBefore, [](Scratch& s) { s.MakeVolatile(L"lnkfile\\shellex"); },
+         kServerPath, E_FAIL, {Handler::Absent, true, true, true}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        Scratch s;
+        ArrangeStock(s);
+        row.arrange(s);
+        EXPECT_EQ(row.result, RegisterServer(row.regime, row.path));
+        ExpectEntries(s, row.after);
+    }
+}
+
+// Removal tries every step; it fails when "CLSID" or the approval key cannot
+// be opened, or when something it set out to remove is still there.
+TEST(Registration, RemovalReportsEveryEntryLeftBehind)
+{
+    struct Row {
+        const char* label;
+        RegistrationRegime regime;
+        void (*arrange)(Scratch&);
+        HRESULT result;
+        Entries after;
+    } rows[] = {
+        {"6.0, all registered", kVista, [](Scratch&) {}, S_OK, {Handler::Stock, false, false, false}},
+        {"5.x, all registered", kBefore, [](Scratch&) {}, S_OK, {Handler::Absent, false, false, false}},
+        {"6.0, class key and approval value already gone", kVista,
+         [](Scratch& s) {
+             s.Delete(s.cr(), kClassKey);
+             RegDeleteKeyValueW(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str());
+         },
+         S_OK, {Handler::Stock, false, false, false}},
+        {"6.0, no handler key", kVista, [](Scratch& s) { s.Delete(s.cr(), HANDLER_KEY_PATH); }, S_OK,
+         {Handler::Absent, false, false, false}},
+        {"5.x, no CLSID", kBefore, [](Scratch& s) { s.Delete(s.cr(), L"CLSID"); }, E_FAIL,
+         {Handler::Absent, false, false, false}},
+        {"6.0, no approval key", kVista, [](Scratch& s) { s.Delete(s.lm(), APPROVAL_KEY_PATH); }, E_FAIL,
+         {Handler::Stock, false, false, false}},
+        {"6.0, class key keeps a subkey", kVista, [](Scratch& s) { s.Lock(kClassKey + L"\\Extra"); }, E_FAIL,
+         {Handler::Stock, true, false, false}},
+        {"5.x, handler key keeps a subkey", kBefore,
+         [](Scratch& s) { s.Lock(std::wstring(HANDLER_KEY_PATH) + L"\\Extra"); }, E_FAIL,
+         {Handler::Ours, false, false, false}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        Scratch s;
+        ArrangeRegistered(s);
+        row.arrange(s);
+        EXPECT_EQ(row.result, UnregisterServer(row.regime));
+        ExpectEntries(s, row.after);
+        EXPECT_TRUE(KeyExists(s.cr(), kHandlerParent));
+    }
+}
+
+TEST(Registration, DeleteKeyTreeRemovesWhatItCanAndSaysWhetherTheKeyIsGone)
+{
+    struct Row {
+        const char* label;
+        void (*arrange)(Scratch&);
+        bool gone;
+        std::vector<std::wstring> kept;
+    } rows[] = {
+        {"absent", [](Scratch&) {}, true, {}},
+        {"leaf", [](Scratch& s) { CreatePath(s.cr(), L"Tree"); }, true, {}},
+        {"nested subkeys with values",
+         [](Scratch& s) {
+             SetValue(s.cr(), L"Tree\\a\\b\\c", L"v", L"1");
+             SetValue(s.cr(), L"Tree\\a\\d", L"", L"2");
+             CreatePath(s.cr(), L"Tree\\e");
+         },
+         true, {}},
+        {"subkey name of the longest length",
+         [](Scratch& s) { CreatePath(s.cr(), (L"Tree\\" + std::wstring(255, L'n') + L"\\child").c_str()); }, true,
+         {}},
+        {"a subkey that resists",
+         [](Scratch& s) {
+             CreatePath(s.cr(), L"Tree\\a\\b");
+             s.Lock(L"Tree\\m");
+             CreatePath(s.cr(), L"Tree\\z");
+         },
+         false, {L"Tree\\m"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        Scratch s;
+        row.arrange(s);
+        EXPECT_EQ(row.gone, DeleteKeyTree(s.cr(), L"Tree"));
+        EXPECT_EQ(!row.gone, KeyExists(s.cr(), L"Tree"));
+        for (const wchar_t* deleted : {L"Tree\\a", L"Tree\\e", L"Tree\\z"})
+            EXPECT_FALSE(KeyExists(s.cr(), deleted)) << deleted;
+        for (const std::wstring& path : row.kept) EXPECT_TRUE(s.IsLocked(path));
+    }
+}
+
+TEST(Registration, ReadModulePathRefusesAPathCutShort)
+{
+    HINSTANCE self = GetModuleHandleW(nullptr);
+    wchar_t full[1040] = {};
+    DWORD length = GetModuleFileNameW(self, full, 1040);
+    ASSERT_GT(length, 0u);
+    struct Row {
+        const char* label;
+        HINSTANCE module;
+        DWORD capacity;
+        bool whole;
+    } rows[] = {
+        {"ample buffer", self, 1040, true},
+        {"exactly room for the terminator", self, length + 1, true},
+        {"no room for the terminator", self, length, false},
+        {"one character", self, 1, false},
+        {"not a module", reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(0x10)), 1040, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        std::vector<wchar_t> path(row.capacity, L'x');
+        EXPECT_EQ(row.whole, ReadModulePath(row.module, path.data(), row.capacity));
+        if (row.whole) EXPECT_STREQ(full, path.data());
+    }
+}
+
+}  // namespace
