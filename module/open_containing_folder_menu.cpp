@@ -1,5 +1,7 @@
 #include "module/open_containing_folder_menu.h"
 
+#include "command/invocation.h"
+#include "command/menu.h"
 #include "module/module.h"
 
 OpenContainingFolderMenu::OpenContainingFolderMenu() { ModuleObjectCreated(); }
@@ -48,11 +50,22 @@ STDMETHODIMP_(ULONG) OpenContainingFolderMenu::Release()
     return left;
 }
 
-STDMETHODIMP OpenContainingFolderMenu::QueryContextMenu(HMENU, UINT, UINT, UINT, UINT) { return E_NOTIMPL; }
+// The item goes in whatever the flags ask and whatever room idCmdLast leaves.
+STDMETHODIMP OpenContainingFolderMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT, UINT)
+{
+    return ::QueryContextMenu(dataObject_, hmenu, indexMenu, idCmdFirst);
+}
 
-STDMETHODIMP OpenContainingFolderMenu::InvokeCommand(CMINVOKECOMMANDINFO*) { return E_NOTIMPL; }
+STDMETHODIMP OpenContainingFolderMenu::InvokeCommand(CMINVOKECOMMANDINFO* lpici)
+{
+    return ::InvokeCommand(dataObject_, lpici);
+}
 
-STDMETHODIMP OpenContainingFolderMenu::GetCommandString(UINT_PTR, UINT, UINT*, CHAR*, UINT) { return E_NOTIMPL; }
+STDMETHODIMP OpenContainingFolderMenu::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName,
+                                                        UINT cchMax)
+{
+    return ::GetCommandString(idCmd, uType, pszName, cchMax);
+}
 
 STDMETHODIMP OpenContainingFolderMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY)
 {

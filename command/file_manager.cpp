@@ -1,0 +1,100 @@
+#include "command/file_manager.h"
+
+#include "module/ascii_text.h"
+#include "registration/registry_key.h"
+
+namespace {
+
+const wchar_t kFolderVerbKey[] = L"Folder\\shell";
+const wchar_t kFileManagerVerb[] = L"Norrvane";
+const wchar_t kStockVerb[] = L"open";
+
+// Registry values are read into buffers of this many characters, the last
+// one kept for a terminator.
+const DWORD kValueCapacity = 260;
+
+// Reads the default value of HKEY_CLASSES_ROOT\`path` into `value`. False
+// when the key does not open. A value that cannot be read, or that is not
+// terminated within the characters offered, reads as empty.
+bool ReadDefaultValue(const wchar_t* path, wchar_t (&value)[kValueCapacity])
+{
+    value[0] = L'\0';
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    RegistryKey key(opened);
+    DWORD bytes = (kValueCapacity - 1) * sizeof(wchar_t);
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes) !=
+        ERROR_SUCCESS) {
+        value[0] = L'\0';
+        return true;
+    }
+    const DWORD characters = bytes / sizeof(wchar_t);
+    DWORD length = 0;
+    while (length < characters && value[length] != L'\0') ++length;
+    if (length == characters) value[0] = L'\0';
+    return true;
+}
+
+}  // namespace
+
+wchar_t* CutFirstToken(wchar_t* command)
+{
+    wchar_t end = L' ';
+    if (*command == L'"') {
+        end = L'"';
+        ++command;
+    }
+    wchar_t* cursor = command;
+    while (*cursor != L'\0' && *cursor != end) ++cursor;
+    *cursor = L'\0';
+    return command;
+}
+
+const wchar_t* FindLastBackslash(const wchar_t* text)
+{
+    const wchar_t* last = nullptr;
+    for (; *text != L'\0'; ++text)
+        if (*text == L'\\') last = text;
+    return last;
+}
+
+bool NamesFileManagerExecutable(const wchar_t* path)
+{
+    static const wchar_t* const kExecutables[] = {L"Norrvane.exe", L"Norrvane32.exe", L"Norrvane64.exe"};
+    const wchar_t* backslash = FindLastBackslash(path);
+    if (!backslash) return false;
+    for (const wchar_t* executable : kExecutables)
+        if (EqualsIgnoringAsciiCase(backslash + 1, executable)) return true;
+    return false;
+}
+
+// Two passes, folders then directories, each starting from the default verb
+// of folders, which is read afresh so that the second pass sees a change. The
+// directory command, when accepted, wins over the folder command.
+BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb)
+{
+    static const wchar_t* const kCommandKeys[] = {L"Folder\\shell\\Norrvane\\command",
+                                                  L"Directory\\shell\\Norrvane\\command"};
+    lstrcpyW(launcher, L"explorer.exe");
+    BOOL found = FALSE;
+    BOOL stock = FALSE;
+    for (const wchar_t* commandKey : kCommandKeys) {
+        wchar_t verb[kValueCapacity];
+        bool fileManagerIsDefault = false;
+        if (ReadDefaultValue(kFolderVerbKey, verb)) {
+            if (verb[0] == L'\0' || EqualsIgnoringAsciiCase(verb, kStockVerb)) stock = TRUE;
+            fileManagerIsDefault = EqualsIgnoringAsciiCase(verb, kFileManagerVerb);
+        }
+        if (!fileManagerIsDefault) break;
+
+        wchar_t command[kValueCapacity];
+        if (!ReadDefaultValue(commandKey, command)) continue;
+        const wchar_t* executable = CutFirstToken(command);
+        if (NamesFileManagerExecutable(executable)) {
+            wsprintfW(launcher, L"\"%s\"", executable);
+            found = TRUE;
+        }
+    }
+    *stockVerb = stock;
+    return found;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Which program shows folders: the file manager Norrvane when it is the
+// default verb of folders and its command starts with one of its
+// executables, explorer.exe otherwise.
+#include <windows.h>
+
+// Room FindFileManager needs for the launcher text: a quotation mark, a path
+// of up to 259 characters, a quotation mark and a zero.
+const int LAUNCHER_CAPACITY = 262;
+
+// Writes the launcher text: the file manager's executable path in quotation
+// marks (and answers TRUE) or "explorer.exe" (and answers FALSE). `stockVerb`
+// receives whether the default verb of folders is the stock one: empty,
+// absent or "open". Reads the registry afresh at every call.
+BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb);
+
+// Cuts the first token out of a command value in place and returns it: the
+// text between a leading quotation mark and the next one (or the end), or
+// else the text up to the first blank (or the end).
+wchar_t* CutFirstToken(wchar_t* command);
+
+// The last backslash of `text`, or null when it holds none.
+const wchar_t* FindLastBackslash(const wchar_t* text);
+
+// True when the file name after the last backslash of `path` is one of the
+// file manager's executables, in any ASCII case. A path without a backslash
+// is refused.
+bool NamesFileManagerExecutable(const wchar_t* path);

@@ -1,0 +1,35 @@
+#pragma once
+// Carrying out the command when the user picks the item: the folder that
+// holds the shortcut's target is opened with the target selected, in the file
+// manager or in explorer.exe, or else by the shell's default verb.
+#include <windows.h>
+#include <shlobj.h>
+
+// Room for a composed command line, terminator included: 8192 + 260.
+const int COMMAND_LINE_CAPACITY = 8452;
+
+// What the target yields and what FindFileManager answered.
+struct LaunchFacts {
+    const ITEMIDLIST* target;  // the shortcut's target list, or null
+    const wchar_t* path;       // the target's file system path; empty when it has none
+    const wchar_t* launcher;   // FindFileManager's launcher text
+    BOOL fileManagerFound;
+    BOOL stockVerb;
+};
+
+enum class LaunchAction {
+    Nothing,           // no target: nothing to open
+    StartProcess,      // start the command line that DecideLaunch composed
+    OpenParentFolder,  // the shell's default verb on the parent part of the target
+};
+
+// Decides what picking the item does. For StartProcess, `commandLine`
+// (COMMAND_LINE_CAPACITY characters) holds the command line to start; for
+// the other answers its content means nothing.
+LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* commandLine);
+
+// The handler's InvokeCommand on the data object it holds (null when none).
+// S_OK when a program was started or the shell performed the default verb;
+// E_INVALIDARG for a verb given as text or an offset other than 0; E_FAIL
+// when there is no data object or nothing could be started.
+HRESULT InvokeCommand(IDataObject* dataObject, const CMINVOKECOMMANDINFO* info);
