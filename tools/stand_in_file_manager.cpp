@@ -1,0 +1,46 @@
+// Stands in for the file manager (copied as Norrvane.exe, Norrvane32.exe,
+// Norrvane64.exe) and for explorer.exe: it shows no folder, it only tells
+// which command line it was started with. The line, exactly as
+// GetCommandLineW gives it, is appended in UTF-8 to the file that the
+// environment variable NORRVANE_RECORD names, or written to standard output
+// when that is not set.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+std::string Utf8(const wchar_t* text)
+{
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return std::string();
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], bytes, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(bytes) - 1);
+    return utf8;
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes)
+{
+    DWORD written = 0;
+    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+}  // namespace
+
+int main()
+{
+    const std::string line = Utf8(GetCommandLineW()) + "\n";
+    wchar_t recordPath[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"NORRVANE_RECORD", recordPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), line) ? 0 : 1;
+
+    // One write of the whole line, so that a reader never sees half of it.
+    HANDLE record = CreateFileW(recordPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (record == INVALID_HANDLE_VALUE) return 1;
+    const bool written = WriteAll(record, line);
+    CloseHandle(record);
+    return written ? 0 : 1;
+}
