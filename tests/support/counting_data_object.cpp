@@ -2,6 +2,29 @@
 
 #include <cstring>
 
+CountingDataObject::CountingDataObject() : owner_(mediumReleases) {}
+
+CountingDataObject::~CountingDataObject()
+{
+    for (HGLOBAL global : served_) {
+        while (GlobalFlags(global) & GMEM_LOCKCOUNT) GlobalUnlock(global);
+        GlobalFree(global);
+    }
+}
+
+UINT CountingDataObject::lastLockCount() const
+{
+    return served_.empty() ? 0 : GlobalFlags(served_.back()) & GMEM_LOCKCOUNT;
+}
+
+STDMETHODIMP CountingDataObject::MediumOwner::QueryInterface(REFIID riid, void** ppv)
+{
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown)) return E_NOINTERFACE;
+    *ppv = this;
+    return S_OK;
+}
+
 STDMETHODIMP CountingDataObject::QueryInterface(REFIID riid, void** ppv)
 {
     *ppv = nullptr;
@@ -11,20 +34,57 @@ STDMETHODIMP CountingDataObject::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
+HGLOBAL CountingDataObject::Serve(const std::vector<BYTE>& bytes)
+{
+    // Never a zero-sized block: that would be a discarded handle, which does
+    // not lock at all.
+    HGLOBAL global = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
+    if (!global) return nullptr;
+    if (!bytes.empty()) {
+        std::memcpy(GlobalLock(global), bytes.data(), bytes.size());
+        GlobalUnlock(global);
+    }
+    served_.push_back(global);
+    return global;
+}
+
 STDMETHODIMP CountingDataObject::GetData(FORMATETC* format, STGMEDIUM* medium)
 {
     ++getDataCalls;
-    if (refuseGetData || format->cfFormat != RegisterClipboardFormatW(L"Shell IDList Array") ||
-        !(format->tymed & TYMED_HGLOBAL))
-        return DV_E_FORMATETC;
-    HGLOBAL global = GlobalAlloc(GMEM_MOVEABLE, block.size());
+    const bool refused = refuseGetData || format->cfFormat != RegisterClipboardFormatW(L"Shell IDList Array") ||
+                         !(format->tymed & TYMED_HGLOBAL);
+    HGLOBAL global = Serve(refused ? std::vector<BYTE>(16, 0xCC) : block);
     if (!global) return E_OUTOFMEMORY;
-    if (!block.empty()) {
-        std::memcpy(GlobalLock(global), block.data(), block.size());
-        GlobalUnlock(global);
-    }
+    if (refused) GlobalLock(global);
     medium->tymed = TYMED_HGLOBAL;
     medium->hGlobal = global;
-    medium->pUnkForRelease = nullptr;
-    return S_OK;
+    medium->pUnkForRelease = &owner_;
+    return refused ? DV_E_FORMATETC : S_OK;
+}
+
+std::vector<BYTE> MakeIdList(const std::vector<std::vector<BYTE>>& payloads)
+{
+    std::vector<BYTE> list;
+    for (const std::vector<BYTE>& payload : payloads) {
+        const USHORT cb = static_cast<USHORT>(payload.size() + 2);
+        list.push_back(static_cast<BYTE>(cb & 0xFF));
+        list.push_back(static_cast<BYTE>(cb >> 8));
+        list.insert(list.end(), payload.begin(), payload.end());
+    }
+    list.push_back(0);
+    list.push_back(0);
+    return list;
+}
+
+std::vector<BYTE> MakeIdListArray(const std::vector<std::vector<BYTE>>& lists)
+{
+    const UINT count = lists.empty() ? 0 : static_cast<UINT>(lists.size() - 1);
+    std::vector<BYTE> block(sizeof(UINT) * (1 + lists.size()));
+    std::memcpy(block.data(), &count, sizeof count);
+    for (size_t i = 0; i < lists.size(); ++i) {
+        const UINT offset = static_cast<UINT>(block.size());
+        std::memcpy(block.data() + sizeof(UINT) * (1 + i), &offset, sizeof offset);
+        block.insert(block.end(), lists[i].begin(), lists[i].end());
+    }
+    return block;
 }

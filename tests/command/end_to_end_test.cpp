@@ -1,0 +1,448 @@
+// The whole road of one right-click on a shortcut and the pick of the item,
+// with the real shell, real shortcut files and the registry of this Wine
+// prefix: the handler starts the stand-in file manager or the stand-in
+// explorer.exe that lie beside this program, and they record the command
+// line they were given.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "command/menu.h"
+#include "module/module.h"
+#include "support/counting_malloc.h"
+#include "support/shell_items.h"
+
+namespace {
+
+const wchar_t kHandlerKey[] = L"lnkfile\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
+const wchar_t kStockHandler[] = L"{37ea3a21-7493-4208-a011-7f9ea79ce9f5}";
+
+// The folder of this program, where the build put the stand-ins, the host
+// and the DLL.
+std::wstring ProgramsFolder()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.rfind(L'\\'));
+}
+
+std::wstring ShortPathOf(const std::wstring& path)
+{
+    wchar_t shortPath[MAX_PATH];
+    const DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    return length && length < MAX_PATH ? std::wstring(shortPath, length) : path;
+}
+
+std::wstring Wide(const std::string& utf8)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], length);
+    return text;
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+std::vector<std::wstring> Lines(const std::string& utf8)
+{
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    for (size_t end; (end = utf8.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = utf8.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(Wide(line));
+    }
+    return lines;
+}
+
+// The file the stand-ins append their command lines to, named to them (and
+// to every program started from here) through NORRVANE_RECORD.
+class CommandLineRecord {
+public:
+    CommandLineRecord() : path_(folder_.file(L"record.txt"))
+    {
+        SetEnvironmentVariableW(L"NORRVANE_RECORD", path_.c_str());
+    }
+    ~CommandLineRecord() { SetEnvironmentVariableW(L"NORRVANE_RECORD", nullptr); }
+
+    // The command lines recorded so far, once there are `count` of them or the
+    // wait has run out.
+    std::vector<std::wstring> WaitFor(size_t count) const
+    {
+        std::vector<std::wstring> lines;
+        for (int waited = 0; waited < 300; ++waited) {
+            lines = Lines(ReadAll(path_));
+            if (lines.size() >= count) break;
+            Sleep(100);
+        }
+        return lines;
+    }
+
+private:
+    TempFolder folder_;
+    std::wstring path_;
+};
+
+// Sets the default value of HKEY_CLASSES_ROOT\`path`, creating the key.
+void SetDefault(const wchar_t* path, const std::wstring& text)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+    RegCloseKey(key);
+}
+
+// The default value of HKEY_CLASSES_ROOT\`path`; empty when there is none.
+std::wstring DefaultOf(const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::wstring();
+    wchar_t text[1024] = L"";
+    DWORD bytes = sizeof text - sizeof(wchar_t);
+    if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &bytes) != ERROR_SUCCESS)
+        text[0] = L'\0';
+    RegCloseKey(key);
+    return text;
+}
+
+// The folder verbs of this prefix's registry, for one test: the default
+// verb of folders is put back as it was and the verbs the test adds are
+// removed.
+class FolderVerbs {
+public:
+    FolderVerbs() : hadDefault_(HasDefault(L"Folder\\shell")), savedDefault_(DefaultOf(L"Folder\\shell"))
+    {
+        RemoveAdded();
+    }
+    ~FolderVerbs()
+    {
+        RemoveAdded();
+        if (hadDefault_)
+            SetDefault(L"Folder\\shell", savedDefault_);
+        else
+            RegDeleteKeyValueW(HKEY_CLASSES_ROOT, L"Folder\\shell", nullptr);
+    }
+
+    void UseFileManager(const std::wstring& executable)
+    {
+        SetDefault(L"Folder\\shell", L"Norrvane");
+        SetDefault(L"Folder\\shell\\Norrvane\\command", L"\"" + executable + L"\" \"%1\"");
+    }
+    void UseStockVerb() { SetDefault(L"Folder\\shell", L"open"); }
+    void UseOtherProgram(const std::wstring& command)
+    {
+        SetDefault(L"Folder\\shell", L"Viewer");
+        SetDefault(L"Folder\\shell\\Viewer\\command", command);
+    }
+
+private:
+    static bool HasDefault(const wchar_t* path)
+    {
+        return RegGetValueW(HKEY_CLASSES_ROOT, path, nullptr, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS;
+    }
+    static void RemoveAdded()
+    {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Folder\\shell\\Norrvane");
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Folder\\shell\\Viewer");
+    }
+    bool hadDefault_;
+    std::wstring savedDefault_;
+};
+
+// The handler key of shortcut files as Windows has it, naming the system's
+// own handler, for the registration to switch; removed afterwards when this
+// prefix did not have it.
+class StockHandlerKey {
+public:
+    StockHandlerKey()
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kHandlerKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return;
+        }
+        created_ = true;
+        SetDefault(kHandlerKey, kStockHandler);
+    }
+    ~StockHandlerKey()
+    {
+        if (created_) RegDeleteTreeW(HKEY_CLASSES_ROOT, kHandlerKey);
+    }
+
+private:
+    bool created_ = false;
+};
+
+struct ProgramRun {
+    DWORD exitCode = STILL_ACTIVE;
+    std::vector<std::wstring> output;
+};
+
+// Starts `commandLine`, waits for it to end and gives its exit code and the
+// lines it wrote to standard output.
+ProgramRun RunProgram(std::wstring commandLine)
+{
+    ProgramRun run;
+    TempFolder folder;
+    const std::wstring outputPath = folder.file(L"output.txt");
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, output);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process = {};
+    const BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                        &startup, &process);
+    CloseHandle(output);
+    EXPECT_TRUE(started) << GetLastError();
+    if (!started) return run;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    run.output = Lines(ReadAll(outputPath));
+    return run;
+}
+
+IContextMenu* NewHandler()
+{
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(S_OK, DllGetClassObject(HANDLER_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    IContextMenu* menu = nullptr;
+    if (factory) {
+        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)));
+        factory->Release();
+    }
+    return menu;
+}
+
+ULONG ReferencesOf(IUnknown* object)
+{
+    object->AddRef();
+    return object->Release();
+}
+
+struct RightClick {
+    std::wstring menuText;  // empty: nothing inserted
+    HRESULT invoked = E_UNEXPECTED;
+};
+
+// Right-clicks `item` with the handler created in this process and picks the
+// item when there is one; checks that every list and reference it took was
+// given back.
+RightClick RightClickAndPick(const std::wstring& item)
+{
+    RightClick result;
+    ScopedCountingAllocator allocator;
+    IDataObject* data = ShellDataObjectFor(item);
+    EXPECT_NE(nullptr, data);
+    if (!data) return result;
+    const ULONG references = ReferencesOf(data);
+    IContextMenu* handler = NewHandler();
+    IShellExtInit* init = nullptr;
+    handler->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init));
+    init->Initialize(nullptr, data, nullptr);
+    init->Release();
+
+    HMENU menu = CreatePopupMenu();
+    if (handler->QueryContextMenu(menu, 0, 1, 100, CMF_NORMAL) == 1) {
+        wchar_t text[128] = L"";
+        GetMenuStringW(menu, 0, text, 128, MF_BYPOSITION);
+        result.menuText = text;
+        CMINVOKECOMMANDINFO info = {};
+        info.cbSize = sizeof info;
+        info.lpVerb = MAKEINTRESOURCEA(GetMenuItemID(menu, 0) - 1);
+        info.nShow = SW_SHOWNORMAL;
+        result.invoked = handler->InvokeCommand(&info);
+    }
+    DestroyMenu(menu);
+    handler->Release();
+    EXPECT_EQ(references, ReferencesOf(data));
+    data->Release();
+    EXPECT_EQ(0, allocator.malloc.outstanding());
+    EXPECT_EQ(0, ModuleObjectCount());
+    return result;
+}
+
+// Shortcuts of every kind the user meets, side by side.
+class Shortcuts {
+public:
+    Shortcuts()
+    {
+        WriteFile(folder_.file(L"Report, final.txt"), "report");
+        WriteFile(folder_.file(L"gone.txt"), "gone");
+        CreateDirectoryW(folder_.file(L"Docs").c_str(), nullptr);
+        MakeShortcut(folder_.file(L"to file.lnk"), folder_.file(L"Report, final.txt"));
+        MakeShortcut(folder_.file(L"to folder.lnk"), folder_.file(L"Docs"));
+        MakeShortcut(folder_.file(L"to gone.lnk"), folder_.file(L"gone.txt"));
+        DeleteFileW(folder_.file(L"gone.txt").c_str());
+        ITEMIDLIST* computer = nullptr;
+        if (SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer) == S_OK) {
+            MakeShortcutToIdList(folder_.file(L"to computer.lnk"), computer);
+            computerHex_ = HexOf(computer);
+            CoTaskMemFree(computer);
+        }
+    }
+
+    std::wstring file(const std::wstring& name) const { return folder_.file(name); }
+    const std::wstring& path() const { return folder_.path(); }
+    // The hexadecimal text of the list of "My Computer".
+    const std::wstring& computerHex() const { return computerHex_; }
+
+private:
+    static std::wstring HexOf(const ITEMIDLIST* list)
+    {
+        static const wchar_t kDigits[] = L"0123456789ABCDEF";
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(list);
+        size_t size = 2;
+        for (const BYTE* item = bytes; item[0] | item[1]; item += item[0] | (item[1] << 8))
+            size += item[0] | (item[1] << 8);
+        std::wstring text;
+        for (size_t i = 0; i < size; ++i) {
+            text += kDigits[bytes[i] >> 4];
+            text += kDigits[bytes[i] & 0xF];
+        }
+        return text;
+    }
+
+    TempFolder folder_;
+    std::wstring computerHex_;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    ComApartment apartment_;
+    CommandLineRecord record_;
+    FolderVerbs verbs_;
+    Shortcuts shortcuts_;
+    const std::wstring programs_ = ProgramsFolder();
+};
+
+TEST_F(EndToEnd, FileManagerSelectsTheTarget)
+{
+    const std::wstring fileManager = programs_ + L"\\Norrvane.exe";
+    verbs_.UseFileManager(fileManager);
+
+    struct Case {
+        const wchar_t* shortcut;
+        const wchar_t* menuText;
+        std::wstring commandLine;
+    };
+    const Case cases[] = {
+        {L"to file.lnk", OPEN_FILE_LOCATION_TEXT,
+         L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Report, final.txt")},
+        {L"to folder.lnk", OPEN_FOLDER_LOCATION_TEXT, L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Docs")},
+        {L"to computer.lnk", OPEN_FOLDER_LOCATION_TEXT, L"\"" + fileManager + L"\":*" + shortcuts_.computerHex()},
+    };
+    size_t started = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.shortcut)));
+        const RightClick click = RightClickAndPick(shortcuts_.file(c.shortcut));
+        EXPECT_EQ(c.menuText, click.menuText);
+        EXPECT_EQ(S_OK, click.invoked);
+        const std::vector<std::wstring> lines = record_.WaitFor(++started);
+        ASSERT_EQ(started, lines.size());
+        EXPECT_EQ(c.commandLine, lines.back());
+    }
+    EXPECT_EQ(L"0000", shortcuts_.computerHex().substr(shortcuts_.computerHex().size() - 4));
+}
+
+TEST_F(EndToEnd, DeletedTargetGoesToTheFileManagerByItsOldPath)
+{
+    const std::wstring fileManager = programs_ + L"\\Norrvane64.exe";
+    verbs_.UseFileManager(fileManager);
+
+    EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(L"to gone.lnk")).invoked);
+    const std::vector<std::wstring> expected = {L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"gone.txt")};
+    EXPECT_EQ(expected, record_.WaitFor(1));
+}
+
+TEST_F(EndToEnd, StockVerbStartsExplorerBesideTheProgram)
+{
+    verbs_.UseStockVerb();
+
+    EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(L"to file.lnk")).invoked);
+    const std::vector<std::wstring> expected = {L"explorer.exe /n,/e,/select,\"" +
+                                                shortcuts_.file(L"Report, final.txt") + L"\""};
+    EXPECT_EQ(expected, record_.WaitFor(1));
+}
+
+TEST_F(EndToEnd, AnotherProgramsVerbOpensTheParentFolder)
+{
+    // The shell of this prefix takes the whole expanded verb command for the
+    // program's name, so the verb names its program alone, by a short path
+    // without blanks; the program then receives no argument. A target directly
+    // under the desktop has no parent part: the desktop is opened.
+    const std::wstring viewer = ShortPathOf(programs_ + L"\\Norrvane32.exe");
+    verbs_.UseOtherProgram(viewer);
+
+    for (const wchar_t* shortcut : {L"to file.lnk", L"to computer.lnk"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(shortcut)));
+        EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(shortcut)).invoked);
+    }
+    const std::vector<std::wstring> expected = {L"\"" + viewer + L"\"", L"\"" + viewer + L"\""};
+    EXPECT_EQ(expected, record_.WaitFor(2));
+}
+
+// The host finds the handler as the shell would, through the registration
+// that regsvr32 made, and loads the DLL itself.
+TEST_F(EndToEnd, HostRightClicksThroughTheRegisteredDll)
+{
+    StockHandlerKey stockHandler;
+    const std::wstring dll = L"\"" + programs_ + L"\\NorrvaneShLnk.dll\"";
+    const std::wstring host = L"\"" + programs_ + L"\\right_click_host.exe\" \"" + shortcuts_.file(L"to file.lnk") + L"\"";
+    const std::wstring fileManager = programs_ + L"\\Norrvane.exe";
+    const std::wstring target = shortcuts_.file(L"Report, final.txt");
+    ASSERT_EQ(0u, RunProgram(L"regsvr32.exe /s " + dll).exitCode);
+
+    verbs_.UseFileManager(fileManager);
+    const ProgramRun withFileManager = RunProgram(host + L" --invoke");
+    verbs_.UseStockVerb();
+    const ProgramRun withExplorer = RunProgram(host + L" --invoke");
+    EXPECT_EQ(0u, RunProgram(L"regsvr32.exe /s /u " + dll).exitCode);
+    const ProgramRun afterRemoval = RunProgram(host);
+
+    const std::vector<std::wstring> picked = {
+        std::wstring(L"handler: ") + HANDLER_CLSID_TEXT,
+        L"QueryContextMenu: 0x00000001",
+        std::wstring(L"menu: position 0, id 1, \"") + OPEN_FILE_LOCATION_TEXT + L"\"",
+        L"verb: \u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F",
+        L"InvokeCommand: 0x00000000",
+    };
+    EXPECT_EQ(0u, withFileManager.exitCode);
+    EXPECT_EQ(picked, withFileManager.output);
+    EXPECT_EQ(picked, withExplorer.output);
+    ASSERT_FALSE(afterRemoval.output.empty());
+    EXPECT_EQ(std::wstring(L"handler: ") + kStockHandler, afterRemoval.output[0]);
+
+    const std::vector<std::wstring> expected = {
+        L"\"" + fileManager + L"\" /select," + target,
+        L"explorer.exe /n,/e,/select,\"" + target + L"\"",
+    };
+    EXPECT_EQ(expected, record_.WaitFor(2));
+}
+
+}  // namespace

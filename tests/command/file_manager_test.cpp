@@ -1,0 +1,178 @@
+// Which program shows folders, read from a scratch registry, and the text
+// rules the choice rests on.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "command/file_manager.h"
+#include "support/scratch_registry.h"
+
+namespace {
+
+TEST(FileManagerText, FirstTokenAndExecutableName)
+{
+    struct Case {
+        const wchar_t* command;
+        const wchar_t* token;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {L"\"C:\\Program Files\\Norrvane\\Norrvane64.exe\" \"%1\"", L"C:\\Program Files\\Norrvane\\Norrvane64.exe",
+         true},
+        {L"C:\\Tools\\Norrvane.exe %1", L"C:\\Tools\\Norrvane.exe", true},
+        {L"C:\\Program Files\\Norrvane\\Norrvane.exe %1", L"C:\\Program", false},
+        {L"\"C:\\Program Files\\Norrvane32.exe", L"C:\\Program Files\\Norrvane32.exe", true},
+        {L"c:\\tools\\NORRVANE.EXE", L"c:\\tools\\NORRVANE.EXE", true},
+        {L"C:\\Tools\\Norrvane.exe\t%1", L"C:\\Tools\\Norrvane.exe\t%1", false},
+        {L"Norrvane.exe %1", L"Norrvane.exe", false},
+        {L"\"\"C:\\Tools\\Norrvane.exe\"", L"", false},
+        {L" C:\\Tools\\Norrvane.exe", L"", false},
+        {L"", L"", false},
+        {L"C:\\Tools\\Norrvane.exe.bak", L"C:\\Tools\\Norrvane.exe.bak", false},
+        {L"C:\\Tools\\MyNorrvane.exe", L"C:\\Tools\\MyNorrvane.exe", false},
+        {L"C:\\Tools\\Norrvane.exe\\", L"C:\\Tools\\Norrvane.exe\\", false},
+        {L"C:\\Tools\\N\u00D6RRVANE.exe", L"C:\\Tools\\N\u00D6RRVANE.exe", false},
+    };
+    for (const Case& c : cases) {
+        std::wstring command = c.command;
+        SCOPED_TRACE(testing::PrintToString(command));
+        const wchar_t* token = CutFirstToken(&command[0]);
+        EXPECT_EQ(std::wstring(c.token), token);
+        EXPECT_EQ(c.accepted, NamesFileManagerExecutable(token));
+    }
+}
+
+TEST(FileManagerText, LastBackslash)
+{
+    const wchar_t text[] = L"C:\\a\\b.exe";
+    EXPECT_EQ(text + 4, FindLastBackslash(text));
+    EXPECT_EQ(nullptr, FindLastBackslash(L"b.exe"));
+    EXPECT_EQ(nullptr, FindLastBackslash(L""));
+    const wchar_t trailing[] = L"\\\\";
+    EXPECT_EQ(trailing + 1, FindLastBackslash(trailing));
+}
+
+// Markers for the default value of "Folder\shell".
+const wchar_t kNoKey[] = L"<no key>";
+const wchar_t kNoValue[] = L"<no value>";
+
+struct Registry {
+    const wchar_t* folderVerb;  // kNoKey, kNoValue or the value
+    std::wstring folderCommand;  // empty: no key
+    std::wstring directoryCommand;
+    DWORD commandType;
+};
+
+struct Expected {
+    std::wstring launcher;
+    BOOL found;
+    BOOL stockVerb;
+};
+
+void Arrange(const ScratchRegistry& scratch, const Registry& r)
+{
+    const HKEY root = scratch.classesRoot();
+    if (r.folderVerb == kNoValue)
+        CreatePath(root, L"Folder\\shell");
+    else if (r.folderVerb != kNoKey)
+        SetValue(root, L"Folder\\shell", nullptr, r.folderVerb);
+    if (!r.folderCommand.empty())
+        SetValue(root, L"Folder\\shell\\Norrvane\\command", nullptr, r.folderCommand, r.commandType);
+    if (!r.directoryCommand.empty())
+        SetValue(root, L"Directory\\shell\\Norrvane\\command", nullptr, r.directoryCommand, r.commandType);
+}
+
+// A command naming "C:\<padding>\Norrvane.exe" in exactly `length` characters.
+std::wstring CommandOfLength(size_t length)
+{
+    const std::wstring name = L"\\Norrvane.exe";
+    return L"C:\\" + std::wstring(length - 3 - name.size(), L'n') + name;
+}
+
+TEST(FindFileManager, ReadsTheFolderVerbAndItsCommands)
+{
+    const std::wstring quoted64 = L"\"C:\\Program Files\\Norrvane\\Norrvane64.exe\" \"%1\"";
+    const std::wstring launcher64 = L"\"C:\\Program Files\\Norrvane\\Norrvane64.exe\"";
+    const std::wstring directory = L"\"D:\\Norrvane\\Norrvane32.exe\" /dir \"%1\"";
+    const std::wstring directoryLauncher = L"\"D:\\Norrvane\\Norrvane32.exe\"";
+    const Expected explorer = {L"explorer.exe", FALSE, FALSE};
+    const Expected stock = {L"explorer.exe", FALSE, TRUE};
+    const std::wstring longest = CommandOfLength(258);
+    const std::wstring longVerb(600, L'x');
+
+    struct Case {
+        const char* name;
+        Registry registry;
+        Expected expected;
+    };
+    const Case cases[] = {
+        {"file manager with arguments", {L"Norrvane", quoted64, L"", REG_SZ}, {launcher64, TRUE, FALSE}},
+        {"verb in capitals", {L"NORRVANE", quoted64, L"", REG_SZ}, {launcher64, TRUE, FALSE}},
+        {"stock verb", {L"open", quoted64, L"", REG_SZ}, stock},
+        {"stock verb in mixed case", {L"oPeN", quoted64, L"", REG_SZ}, stock},
+        {"empty verb", {L"", quoted64, L"", REG_SZ}, stock},
+        {"no verb value", {kNoValue, quoted64, L"", REG_SZ}, stock},
+        {"no folder verb key", {kNoKey, L"", L"", REG_SZ}, explorer},
+        {"another program's verb", {L"Viewer", quoted64, L"", REG_SZ}, explorer},
+        {"verb that only starts like the file manager", {L"Norrvane2", quoted64, L"", REG_SZ}, explorer},
+        {"no command keys", {L"Norrvane", L"", L"", REG_SZ}, explorer},
+        {"bare executable name", {L"Norrvane", L"Norrvane.exe \"%1\"", L"", REG_SZ}, explorer},
+        {"unquoted path with a blank", {L"Norrvane", L"C:\\Program Files\\Norrvane\\Norrvane.exe %1", L"", REG_SZ},
+         explorer},
+        {"unquoted path without blanks", {L"Norrvane", L"C:\\Tools\\Norrvane.exe %1", L"", REG_SZ},
+         {L"\"C:\\Tools\\Norrvane.exe\"", TRUE, FALSE}},
+        {"missing closing quotation mark", {L"Norrvane", L"\"C:\\My Tools\\Norrvane64.exe", L"", REG_SZ},
+         {L"\"C:\\My Tools\\Norrvane64.exe\"", TRUE, FALSE}},
+        {"executable name in another case", {L"Norrvane", L"\"C:\\Tools\\nORRVANE.eXE\"", L"", REG_SZ},
+         {L"\"C:\\Tools\\nORRVANE.eXE\"", TRUE, FALSE}},
+        {"another executable", {L"Norrvane", L"\"C:\\Tools\\Viewer.exe\" \"%1\"", L"", REG_SZ}, explorer},
+        {"folder and directory commands", {L"Norrvane", quoted64, directory, REG_SZ},
+         {directoryLauncher, TRUE, FALSE}},
+        {"directory command alone", {L"Norrvane", L"", directory, REG_SZ}, {directoryLauncher, TRUE, FALSE}},
+        {"directory command rejected", {L"Norrvane", quoted64, L"Norrvane.exe", REG_SZ}, {launcher64, TRUE, FALSE}},
+        {"directory command without the verb", {L"open", L"", directory, REG_SZ}, stock},
+        {"expandable command taken raw", {L"Norrvane", L"\"%ProgramFiles%\\Norrvane\\Norrvane.exe\" \"%1\"", L"",
+                                          REG_EXPAND_SZ},
+         {L"\"%ProgramFiles%\\Norrvane\\Norrvane.exe\"", TRUE, FALSE}},
+        {"command of 258 characters", {L"Norrvane", longest, L"", REG_SZ}, {L"\"" + longest + L"\"", TRUE, FALSE}},
+        {"command of 259 characters", {L"Norrvane", CommandOfLength(259), L"", REG_SZ}, explorer},
+        {"command of 600 characters", {L"Norrvane", CommandOfLength(600), L"", REG_SZ}, explorer},
+        {"verb of 600 characters reads as empty", {longVerb.c_str(), L"", L"", REG_SZ}, stock},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchRegistry scratch;
+        Arrange(scratch, c.registry);
+
+        wchar_t launcher[LAUNCHER_CAPACITY];
+        BOOL stockVerb = 2;
+        EXPECT_EQ(c.expected.found, FindFileManager(launcher, &stockVerb));
+        EXPECT_EQ(c.expected.launcher, launcher);
+        EXPECT_EQ(c.expected.stockVerb, stockVerb);
+    }
+}
+
+// A command written without its terminating zero that fills all the room
+// offered: the read must stay inside the buffer and take it for empty.
+TEST(FindFileManager, UnterminatedCommandFillingTheRoomReadsAsEmpty)
+{
+    ScratchRegistry scratch;
+    SetValue(scratch.classesRoot(), L"Folder\\shell", nullptr, L"Norrvane");
+    const std::wstring command = CommandOfLength(259);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(scratch.classesRoot(), L"Folder\\shell\\Norrvane\\command", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.data()),
+                                            static_cast<DWORD>(command.size() * sizeof(wchar_t))));
+    RegCloseKey(key);
+
+    wchar_t launcher[LAUNCHER_CAPACITY];
+    BOOL stockVerb = 2;
+    EXPECT_FALSE(FindFileManager(launcher, &stockVerb));
+    EXPECT_EQ(std::wstring(L"explorer.exe"), launcher);
+    EXPECT_FALSE(stockVerb);
+}
+
+}  // namespace

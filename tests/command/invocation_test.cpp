@@ -1,0 +1,157 @@
+// What picking the item does: the decision from the target and the folder
+// verb, with the exact command lines, and the answers to invocations that
+// cannot be carried out.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "command/invocation.h"
+#include "module/module.h"
+#include "support/counting_data_object.h"
+#include "support/counting_malloc.h"
+#include "support/shell_items.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+const ITEMIDLIST* AsList(const Bytes& bytes) { return reinterpret_cast<const ITEMIDLIST*>(bytes.data()); }
+
+// A list of one item whose data is `payload` bytes of 0xAB: 2 + payload + 2 bytes.
+Bytes ListOfSize(size_t size) { return MakeIdList({Bytes(size - 4, 0xAB)}); }
+
+std::wstring HexOf(const Bytes& bytes)
+{
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (BYTE b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0xF];
+    }
+    return text;
+}
+
+TEST(DecideLaunch, ChoosesTheProgramAndComposesItsCommandLine)
+{
+    const wchar_t kFileManager[] = L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\"";
+    const wchar_t kPath[] = L"C:\\docs\\Report, final.txt";
+    const Bytes target = MakeIdList({{0x1F, 0x50}, {0x31, 0x00, 0x41}});
+    const Bytes oneItem = {0x04, 0x00, 0xAB, 0xCD, 0x00, 0x00};
+    const Bytes empty = MakeIdList({});
+
+    // The longest list whose text still fits behind the launcher and ":*":
+    // the whole line then takes all 8451 characters, terminator included.
+    const size_t room = COMMAND_LINE_CAPACITY - 1 - (lstrlenW(kFileManager) + 2);
+    const Bytes fitting = ListOfSize((room - 1) / 2);
+    const Bytes overflowing = ListOfSize((room - 1) / 2 + 1);
+    const std::wstring fittingLine = std::wstring(kFileManager) + L":*" + HexOf(fitting);
+    ASSERT_EQ(static_cast<size_t>(COMMAND_LINE_CAPACITY - 2), fittingLine.size());
+
+    struct Case {
+        const char* name;
+        const Bytes* target;
+        const wchar_t* path;
+        const wchar_t* launcher;
+        BOOL found;
+        BOOL stockVerb;
+        LaunchAction action;
+        std::wstring commandLine;  // checked for StartProcess
+    };
+    const Case cases[] = {
+        {"no target", nullptr, L"", kFileManager, TRUE, FALSE, LaunchAction::Nothing, L""},
+        {"path, file manager", &target, kPath, kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
+         L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\" /select,C:\\docs\\Report, final.txt"},
+        {"path, stock verb", &target, kPath, L"explorer.exe", FALSE, TRUE, LaunchAction::StartProcess,
+         L"explorer.exe /n,/e,/select,\"C:\\docs\\Report, final.txt\""},
+        {"path, another program's verb", &target, kPath, L"explorer.exe", FALSE, FALSE,
+         LaunchAction::OpenParentFolder, L""},
+        {"no path, file manager", &oneItem, L"", kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
+         L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\":*0400ABCD0000"},
+        {"no path, two items", &target, L"", kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
+         L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\":*04001F5005003100410000"},
+        {"no path, empty list", &empty, L"", kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
+         L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\":*0000"},
+        {"no path, longest list that fits", &fitting, L"", kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
+         fittingLine},
+        {"no path, list a byte too long", &overflowing, L"", kFileManager, TRUE, FALSE,
+         LaunchAction::OpenParentFolder, L""},
+        {"no path, stock verb", &target, L"", L"explorer.exe", FALSE, TRUE, LaunchAction::OpenParentFolder, L""},
+        {"no path, another program's verb", &target, L"", L"explorer.exe", FALSE, FALSE,
+         LaunchAction::OpenParentFolder, L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<wchar_t> commandLine(COMMAND_LINE_CAPACITY + 1, L'#');
+        const LaunchFacts facts = {c.target ? AsList(*c.target) : nullptr, c.path, c.launcher, c.found, c.stockVerb};
+        ASSERT_EQ(c.action, DecideLaunch(facts, commandLine.data()));
+        EXPECT_EQ(L'#', commandLine[COMMAND_LINE_CAPACITY]);
+        if (c.action == LaunchAction::StartProcess) EXPECT_EQ(c.commandLine, std::wstring(commandLine.data()));
+    }
+}
+
+IContextMenu* NewHandler()
+{
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(S_OK, DllGetClassObject(HANDLER_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    IContextMenu* menu = nullptr;
+    if (factory) {
+        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)));
+        factory->Release();
+    }
+    return menu;
+}
+
+TEST(InvokeCommand, RefusesWhatItCannotCarryOut)
+{
+    // The verb the handler reports, handed back as text.
+    static const char kVerbText[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xCC\x8F\xEA\x8F\x8A\x82\xF0\x8A\x4A\x82\xAD";
+    const Bytes list = MakeIdList({{0x31, 0x32}});
+    struct Case {
+        const char* name;
+        LPCSTR verb;
+        bool initialize;
+        Bytes block;
+        HRESULT expected;
+        int getDataCalls;
+    };
+    const Case cases[] = {
+        {"verb as text", kVerbText, true, MakeIdListArray({list, list}), E_INVALIDARG, 0},
+        {"offset 1", MAKEINTRESOURCEA(1), true, MakeIdListArray({list, list}), E_INVALIDARG, 0},
+        {"no data object", MAKEINTRESOURCEA(0), false, {}, E_FAIL, 0},
+        {"no item selected", MAKEINTRESOURCEA(0), true, MakeIdListArray({list}), E_FAIL, 1},
+        {"two items selected", MAKEINTRESOURCEA(0), true, MakeIdListArray({list, list, list}), E_FAIL, 1},
+        {"selection past its block", MAKEINTRESOURCEA(0), true, {1, 0, 0, 0, 12, 0, 0, 0, 12, 0, 0, 0}, E_FAIL, 1},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedCountingAllocator allocator;
+        CountingDataObject data;
+        data.block = c.block;
+        IContextMenu* handler = NewHandler();
+        if (c.initialize) {
+            IShellExtInit* init = nullptr;
+            ASSERT_EQ(S_OK, handler->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init)));
+            init->Initialize(nullptr, &data, nullptr);
+            init->Release();
+        }
+        CMINVOKECOMMANDINFO info = {};
+        info.cbSize = sizeof info;
+        info.lpVerb = c.verb;
+        info.nShow = SW_SHOWNORMAL;
+
+        EXPECT_EQ(c.expected, handler->InvokeCommand(&info));
+        EXPECT_EQ(c.getDataCalls, data.getDataCalls);
+        EXPECT_EQ(E_INVALIDARG, handler->InvokeCommand(nullptr));
+        handler->Release();
+        EXPECT_EQ(1, data.references);
+        EXPECT_EQ(0, allocator.malloc.outstanding());
+        EXPECT_EQ(0, ModuleObjectCount());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,293 @@
+// The handler's menu item, driven as the shell drives it: through the class
+// factory, with hand-made selections and with the shell's own data objects
+// for real shortcut files; and the command strings it reports.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "command/menu.h"
+#include "module/module.h"
+#include "support/counting_data_object.h"
+#include "support/counting_malloc.h"
+#include "support/shell_items.h"
+
+namespace {
+
+const UINT kIdCmdFirst = 40;
+
+IContextMenu* NewHandler()
+{
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(S_OK, DllGetClassObject(HANDLER_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    IContextMenu* menu = nullptr;
+    if (factory) {
+        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)));
+        factory->Release();
+    }
+    return menu;
+}
+
+void Initialize(IContextMenu* handler, IDataObject* data)
+{
+    IShellExtInit* init = nullptr;
+    ASSERT_EQ(S_OK, handler->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init)));
+    EXPECT_EQ(S_OK, init->Initialize(nullptr, data, nullptr));
+    init->Release();
+}
+
+// The shell's reference count of its own data object, read without changing it.
+ULONG ReferencesOf(IDataObject* data)
+{
+    data->AddRef();
+    return data->Release();
+}
+
+// A real popup menu holding two items of other handlers, as the shell's menu
+// would, so that the position of the new item is visible.
+struct PopupMenu {
+    HMENU handle = CreatePopupMenu();
+    PopupMenu()
+    {
+        AppendMenuW(handle, MF_STRING, 1, L"first");
+        AppendMenuW(handle, MF_STRING, 2, L"second");
+    }
+    ~PopupMenu() { DestroyMenu(handle); }
+    int count() const { return GetMenuItemCount(handle); }
+    std::wstring text(int position) const
+    {
+        wchar_t text[128] = L"";
+        GetMenuStringW(handle, position, text, 128, MF_BYPOSITION);
+        return text;
+    }
+};
+
+class MenuItem : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(0, ModuleObjectCount()); }
+    void TearDown() override { EXPECT_EQ(0, ModuleObjectCount()); }
+
+    ComApartment apartment_;
+};
+
+TEST_F(MenuItem, SelectionsThatAreNotOneItemInsertNothing)
+{
+    struct Case {
+        const char* name;
+        std::vector<BYTE> block;
+        bool refuse;
+    };
+    const std::vector<BYTE> list = MakeIdList({{0x31, 0x32}});
+    const Case cases[] = {
+        {"no item", MakeIdListArray({list}), false},
+        {"two items", MakeIdListArray({list, list, list}), false},
+        {"item past the block", {1, 0, 0, 0, 12, 0, 0, 0, 200, 0, 0, 0}, false},
+        {"data refused", MakeIdListArray({list, list}), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedCountingAllocator allocator;
+        CountingDataObject data;
+        data.block = c.block;
+        data.refuseGetData = c.refuse;
+        PopupMenu menu;
+        IContextMenu* handler = NewHandler();
+        Initialize(handler, &data);
+
+        EXPECT_EQ(S_OK, handler->QueryContextMenu(menu.handle, 1, kIdCmdFirst, kIdCmdFirst + 10, CMF_NORMAL));
+        EXPECT_EQ(2, menu.count());
+        handler->Release();
+        EXPECT_EQ(1, data.references);
+        EXPECT_EQ(0, allocator.malloc.outstanding());
+        EXPECT_EQ(c.refuse ? 0 : 1, data.mediumReleases);
+    }
+}
+
+TEST_F(MenuItem, HandlerWithoutDataObjectInsertsNothing)
+{
+    PopupMenu menu;
+    IContextMenu* handler = NewHandler();
+    EXPECT_EQ(S_OK, handler->QueryContextMenu(menu.handle, 0, kIdCmdFirst, kIdCmdFirst + 10, CMF_NORMAL));
+    Initialize(handler, nullptr);
+    EXPECT_EQ(S_OK, handler->QueryContextMenu(menu.handle, 0, kIdCmdFirst, kIdCmdFirst + 10, CMF_NORMAL));
+    EXPECT_EQ(2, menu.count());
+    handler->Release();
+}
+
+// Whether the shell takes the target of the shortcut at `lnkPath` for a
+// folder: the answer the probe gets too. A deleted target is answered
+// differently by different shells.
+bool ShellSaysTargetIsFolder(const std::wstring& lnkPath)
+{
+    IShellLinkW* link = nullptr;
+    if (CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                         reinterpret_cast<void**>(&link)) != S_OK)
+        return false;
+    IPersistFile* file = nullptr;
+    ITEMIDLIST* target = nullptr;
+    if (link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)) == S_OK) {
+        if (file->Load(lnkPath.c_str(), STGM_READ) == S_OK) link->GetIDList(&target);
+        file->Release();
+    }
+    link->Release();
+    IShellFolder* parent = nullptr;
+    const ITEMIDLIST* child = nullptr;
+    SFGAOF attributes = 0;
+    if (target && SHBindToParent(target, IID_IShellFolder, reinterpret_cast<void**>(&parent), &child) == S_OK) {
+        attributes = SFGAO_FOLDER;
+        parent->GetAttributesOf(1, &child, &attributes);
+        parent->Release();
+    }
+    CoTaskMemFree(target);
+    return (attributes & SFGAO_FOLDER) != 0;
+}
+
+TEST_F(MenuItem, OneShortcutGetsTheTextOfItsTarget)
+{
+    TempFolder folder;
+    WriteFile(folder.file(L"Report, final.txt"), "report");
+    WriteFile(folder.file(L"gone.txt"), "gone");
+    ASSERT_TRUE(CreateDirectoryW(folder.file(L"Docs").c_str(), nullptr));
+    MakeShortcut(folder.file(L"to file.lnk"), folder.file(L"Report, final.txt"));
+    MakeShortcut(folder.file(L"to folder.LNK"), folder.file(L"Docs"));
+    MakeShortcut(folder.file(L"to gone.lnk"), folder.file(L"gone.txt"));
+    ASSERT_TRUE(DeleteFileW(folder.file(L"gone.txt").c_str()));
+    const bool goneReadsAsFolder = ShellSaysTargetIsFolder(folder.file(L"to gone.lnk"));
+
+    struct Case {
+        const char* name;
+        std::wstring item;
+        const wchar_t* text;  // null: nothing inserted
+        UINT idCmdLast;
+        UINT flags;
+    };
+    const Case cases[] = {
+        {"shortcut to a file", L"to file.lnk", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
+        {"shortcut to a folder", L"to folder.LNK", OPEN_FOLDER_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
+        {"shortcut to a deleted file", L"to gone.lnk",
+         goneReadsAsFolder ? OPEN_FOLDER_LOCATION_TEXT : OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
+        {"default items only", L"to file.lnk", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_DEFAULTONLY},
+        {"no identifiers left", L"to file.lnk", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst - 1, CMF_NORMAL},
+        {"not a shortcut", L"Report, final.txt", nullptr, kIdCmdFirst + 10, CMF_NORMAL},
+        {"a folder", L"Docs", nullptr, kIdCmdFirst + 10, CMF_NORMAL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedCountingAllocator allocator;
+        IDataObject* data = ShellDataObjectFor(folder.file(c.item));
+        ASSERT_NE(nullptr, data);
+        const ULONG references = ReferencesOf(data);
+        PopupMenu menu;
+        IContextMenu* handler = NewHandler();
+        Initialize(handler, data);
+
+        const HRESULT result = handler->QueryContextMenu(menu.handle, 1, kIdCmdFirst, c.idCmdLast, c.flags);
+        if (c.text) {
+            EXPECT_EQ(1, result);
+            ASSERT_EQ(3, menu.count());
+            EXPECT_EQ(c.text, menu.text(1));
+            EXPECT_EQ(kIdCmdFirst, GetMenuItemID(menu.handle, 1));
+            EXPECT_EQ(L"second", menu.text(2));
+        } else {
+            EXPECT_EQ(S_OK, result);
+            EXPECT_EQ(2, menu.count());
+        }
+        handler->Release();
+        EXPECT_EQ(references, ReferencesOf(data));
+        data->Release();
+        EXPECT_EQ(0, allocator.malloc.outstanding());
+    }
+}
+
+TEST_F(MenuItem, TwoShortcutsSelectedInsertNothing)
+{
+    TempFolder folder;
+    WriteFile(folder.file(L"a.txt"), "a");
+    MakeShortcut(folder.file(L"one.lnk"), folder.file(L"a.txt"));
+    MakeShortcut(folder.file(L"two.lnk"), folder.file(L"a.txt"));
+    ITEMIDLIST* folderList = AbsoluteIdListOf(folder.path());
+    ASSERT_NE(nullptr, folderList);
+    IShellFolder* desktop = nullptr;
+    IShellFolder* shellFolder = nullptr;
+    ASSERT_EQ(S_OK, SHGetDesktopFolder(&desktop));
+    ASSERT_EQ(S_OK, desktop->BindToObject(folderList, nullptr, IID_IShellFolder,
+                                          reinterpret_cast<void**>(&shellFolder)));
+    ITEMIDLIST* children[2] = {};
+    std::wstring names[2] = {L"one.lnk", L"two.lnk"};
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(S_OK, shellFolder->ParseDisplayName(nullptr, nullptr, &names[i][0], nullptr, &children[i], nullptr));
+    IDataObject* data = nullptr;
+    ASSERT_EQ(S_OK, shellFolder->GetUIObjectOf(nullptr, 2, const_cast<const ITEMIDLIST**>(children), IID_IDataObject,
+                                               nullptr, reinterpret_cast<void**>(&data)));
+    {
+        ScopedCountingAllocator allocator;
+        PopupMenu menu;
+        IContextMenu* handler = NewHandler();
+        Initialize(handler, data);
+        EXPECT_EQ(S_OK, handler->QueryContextMenu(menu.handle, 0, kIdCmdFirst, kIdCmdFirst + 10, CMF_NORMAL));
+        EXPECT_EQ(2, menu.count());
+        handler->Release();
+        EXPECT_EQ(0, allocator.malloc.outstanding());
+    }
+    data->Release();
+    for (ITEMIDLIST* child : children) CoTaskMemFree(child);
+    shellFolder->Release();
+    desktop->Release();
+    CoTaskMemFree(folderList);
+}
+
+TEST(CommandString, AnswersOnlyForItsOneCommandAndWithinTheRoomGiven)
+{
+    const BYTE kAnsi[] = {0x83, 0x74, 0x83, 0x40, 0x83, 0x43, 0x83, 0x8B, 0x82, 0xCC, 0x8F,
+                          0xEA, 0x8F, 0x8A, 0x82, 0xF0, 0x8A, 0x4A, 0x82, 0xAD, 0x00};
+    const wchar_t kWide[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
+    static_assert(sizeof kAnsi == 21, "21 bytes with the zero");
+    static_assert(sizeof kWide == 11 * sizeof(wchar_t), "11 characters with the zero");
+    const std::vector<BYTE> ansi(kAnsi, kAnsi + sizeof kAnsi);
+    const std::vector<BYTE> wide(reinterpret_cast<const BYTE*>(kWide),
+                                 reinterpret_cast<const BYTE*>(kWide) + sizeof kWide);
+
+    struct Case {
+        const char* name;
+        UINT_PTR idCmd;
+        UINT type;
+        UINT cchMax;
+        HRESULT expected;
+        std::vector<BYTE> written;  // nothing written when empty
+    };
+    const Case cases[] = {
+        {"ANSI verb", 0, GCS_VERBA, 21, S_OK, ansi},
+        {"ANSI help text", 0, GCS_HELPTEXTA, 260, S_OK, ansi},
+        {"wide verb", 0, GCS_VERBW, 11, S_OK, wide},
+        {"wide help text", 0, GCS_HELPTEXTW, 260, S_OK, wide},
+        {"ANSI validation", 0, GCS_VALIDATEA, 260, S_OK, {}},
+        {"wide validation", 0, GCS_VALIDATEW, 260, S_OK, {}},
+        {"another identifier", 1, GCS_HELPTEXTW, 260, E_INVALIDARG, {}},
+        {"request type 3", 0, 3, 260, E_INVALIDARG, {}},
+        {"request type 7", 0, 7, 260, E_INVALIDARG, {}},
+        {"wide verb icon", 0, GCS_VERBICONW, 260, E_INVALIDARG, {}},
+        {"ANSI verb a byte short", 0, GCS_VERBA, 20, E_INVALIDARG, {}},
+        {"wide verb a character short", 0, GCS_VERBW, 10, E_INVALIDARG, {}},
+        {"wide help text with no room", 0, GCS_HELPTEXTW, 0, E_INVALIDARG, {}},
+    };
+    ComApartment apartment;
+    IContextMenu* handler = NewHandler();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<BYTE> buffer(600, 0xAB);
+        EXPECT_EQ(c.expected, handler->GetCommandString(c.idCmd, c.type, nullptr,
+                                                        reinterpret_cast<CHAR*>(buffer.data()), c.cchMax));
+        std::vector<BYTE> expected = c.written;
+        expected.resize(buffer.size(), 0xAB);
+        EXPECT_EQ(expected, buffer);
+    }
+    EXPECT_EQ(E_INVALIDARG, handler->GetCommandString(0, GCS_VERBW, nullptr, nullptr, 260));
+    handler->Release();
+    EXPECT_EQ(0, ModuleObjectCount());
+}
+
+}  // namespace
