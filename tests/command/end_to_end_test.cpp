@@ -13,6 +13,7 @@
 
 #include "command/menu.h"
 #include "module/module.h"
+#include "shellns/id_list.h"
 #include "support/counting_malloc.h"
 #include "support/shell_items.h"
 
@@ -315,16 +316,9 @@ public:
 private:
     static std::wstring HexOf(const ITEMIDLIST* list)
     {
-        static const wchar_t kDigits[] = L"0123456789ABCDEF";
-        const BYTE* bytes = reinterpret_cast<const BYTE*>(list);
-        size_t size = 2;
-        for (const BYTE* item = bytes; item[0] | item[1]; item += item[0] | (item[1] << 8))
-            size += item[0] | (item[1] << 8);
-        std::wstring text;
-        for (size_t i = 0; i < size; ++i) {
-            text += kDigits[bytes[i] >> 4];
-            text += kDigits[bytes[i] & 0xF];
-        }
+        std::wstring text(2 * IdListSize(list) + 1, L'\0');
+        IdListToHex(list, &text[0], static_cast<int>(text.size()));
+        text.pop_back();
         return text;
     }
 
@@ -356,28 +350,20 @@ TEST_F(EndToEnd, FileManagerSelectsTheTarget)
          L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Report, final.txt")},
         {L"to folder.lnk", OPEN_FOLDER_LOCATION_TEXT, L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Docs")},
         {L"to computer.lnk", OPEN_FOLDER_LOCATION_TEXT, L"\"" + fileManager + L"\":*" + shortcuts_.computerHex()},
+        // The shells differ on whether a deleted target was a folder.
+        {L"to gone.lnk", nullptr, L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"gone.txt")},
     };
     size_t started = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.shortcut)));
         const RightClick click = RightClickAndPick(shortcuts_.file(c.shortcut));
-        EXPECT_EQ(c.menuText, click.menuText);
+        if (c.menuText) EXPECT_EQ(c.menuText, click.menuText);
         EXPECT_EQ(S_OK, click.invoked);
         const std::vector<std::wstring> lines = record_.WaitFor(++started);
         ASSERT_EQ(started, lines.size());
         EXPECT_EQ(c.commandLine, lines.back());
     }
     EXPECT_EQ(L"0000", shortcuts_.computerHex().substr(shortcuts_.computerHex().size() - 4));
-}
-
-TEST_F(EndToEnd, DeletedTargetGoesToTheFileManagerByItsOldPath)
-{
-    const std::wstring fileManager = programs_ + L"\\Norrvane64.exe";
-    verbs_.UseFileManager(fileManager);
-
-    EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(L"to gone.lnk")).invoked);
-    const std::vector<std::wstring> expected = {L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"gone.txt")};
-    EXPECT_EQ(expected, record_.WaitFor(1));
 }
 
 TEST_F(EndToEnd, StockVerbStartsExplorerBesideTheProgram)
@@ -420,6 +406,7 @@ TEST_F(EndToEnd, HostRightClicksThroughTheRegisteredDll)
 
     verbs_.UseFileManager(fileManager);
     const ProgramRun withFileManager = RunProgram(host + L" --invoke");
+    record_.WaitFor(1);  // the file manager's line first
     verbs_.UseStockVerb();
     const ProgramRun withExplorer = RunProgram(host + L" --invoke");
     EXPECT_EQ(0u, RunProgram(L"regsvr32.exe /s /u " + dll).exitCode);

@@ -203,43 +203,6 @@ TEST_F(MenuItem, OneShortcutGetsTheTextOfItsTarget)
     }
 }
 
-TEST_F(MenuItem, TwoShortcutsSelectedInsertNothing)
-{
-    TempFolder folder;
-    WriteFile(folder.file(L"a.txt"), "a");
-    MakeShortcut(folder.file(L"one.lnk"), folder.file(L"a.txt"));
-    MakeShortcut(folder.file(L"two.lnk"), folder.file(L"a.txt"));
-    ITEMIDLIST* folderList = AbsoluteIdListOf(folder.path());
-    ASSERT_NE(nullptr, folderList);
-    IShellFolder* desktop = nullptr;
-    IShellFolder* shellFolder = nullptr;
-    ASSERT_EQ(S_OK, SHGetDesktopFolder(&desktop));
-    ASSERT_EQ(S_OK, desktop->BindToObject(folderList, nullptr, IID_IShellFolder,
-                                          reinterpret_cast<void**>(&shellFolder)));
-    ITEMIDLIST* children[2] = {};
-    std::wstring names[2] = {L"one.lnk", L"two.lnk"};
-    for (int i = 0; i < 2; ++i)
-        ASSERT_EQ(S_OK, shellFolder->ParseDisplayName(nullptr, nullptr, &names[i][0], nullptr, &children[i], nullptr));
-    IDataObject* data = nullptr;
-    ASSERT_EQ(S_OK, shellFolder->GetUIObjectOf(nullptr, 2, const_cast<const ITEMIDLIST**>(children), IID_IDataObject,
-                                               nullptr, reinterpret_cast<void**>(&data)));
-    {
-        ScopedCountingAllocator allocator;
-        PopupMenu menu;
-        IContextMenu* handler = NewHandler();
-        Initialize(handler, data);
-        EXPECT_EQ(S_OK, handler->QueryContextMenu(menu.handle, 0, kIdCmdFirst, kIdCmdFirst + 10, CMF_NORMAL));
-        EXPECT_EQ(2, menu.count());
-        handler->Release();
-        EXPECT_EQ(0, allocator.malloc.outstanding());
-    }
-    data->Release();
-    for (ITEMIDLIST* child : children) CoTaskMemFree(child);
-    shellFolder->Release();
-    desktop->Release();
-    CoTaskMemFree(folderList);
-}
-
 TEST(CommandString, AnswersOnlyForItsOneCommandAndWithinTheRoomGiven)
 {
     const BYTE kAnsi[] = {0x83, 0x74, 0x83, 0x40, 0x83, 0x43, 0x83, 0x8B, 0x82, 0xCC, 0x8F,
