@@ -1,0 +1,68 @@
+#!/bin/sh
+# Registers the built DLL with the system's own regsvr32 in a Wine prefix of
+# the test's own (registration changes HKEY_CLASSES_ROOT), reads back with
+# reg what it wrote, removes it with regsvr32 /u and checks that the stock
+# open-file-location handler is back.
+# usage: regsvr32_roundtrip.sh WINE-RUN ARCH PREFIX DLL
+set -u
+run=$1 arch=$2 prefix=$3 dll=$4
+
+handler_key='HKCR\lnkfile\shellex\ContextMenuHandlers\OpenContainingFolderMenu'
+ours='{6b1f0c3e-9a52-4d17-8e3b-2c4f5a7d9e01}'
+stock='{37ea3a21-7493-4208-a011-7f9ea79ce9f5}'
+class_key="HKCR\\CLSID\\$ours"
+approval_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+# Wine shows the Unix root as drive Z:.
+dll_windows="Z:$(printf '%s' "$dll" | tr / '\\')"
+
+failures=0
+on_wine() { sh "$run" "$arch" "$prefix" "$@"; }
+check() {
+  description=$1
+  shift
+  if "$@"; then
+    echo "ok: $description"
+  else
+    echo "FAILED: $description"
+    failures=$((failures + 1))
+  fi
+}
+fails() { ! "$@"; }
+# value_is KEY NAME DATA: the value (the default one when NAME is empty) is
+# REG_SZ holding DATA. reg prints ANSI lines ending in CRLF.
+value_is() {
+  if [ -z "$2" ]; then set -- "$1" /ve '(Default)' "$3"; else set -- "$1" "/v $2" "$2" "$3"; fi
+  # shellcheck disable=SC2086
+  on_wine reg query "$1" $2 2>/dev/null | tr -d '\r' | grep -qxF "    $3    REG_SZ    $4"
+}
+value_absent() { ! on_wine reg query "$1" /v "$2" >/dev/null 2>&1; }
+key_absent() { ! on_wine reg query "$1" >/dev/null 2>&1; }
+key_present() { on_wine reg query "$1" >/dev/null 2>&1; }
+
+# A fresh prefix for every run: a run that failed half-way leaves entries.
+if [ -d "$prefix" ]; then
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+  rm -rf "$prefix"
+fi
+
+# A fresh prefix lacks the stock handler key, so registration must refuse
+# and write nothing.
+check "regsvr32 fails without the stock handler key" fails on_wine regsvr32 /s "$dll_windows"
+check "nothing written by the refused registration" key_absent "$class_key"
+
+on_wine reg add "$handler_key" /ve /d "$stock" /f >/dev/null
+check "regsvr32 registers" on_wine regsvr32 /s "$dll_windows"
+check "handler key holds our class" value_is "$handler_key" "" "$ours"
+check "class key names the handler" value_is "$class_key" "" NorrvaneOpenContainingFolderMenu
+check "server key holds the DLL's path" value_is "$class_key\\InProcServer32" "" "$dll_windows"
+check "server key is apartment-threaded" value_is "$class_key\\InProcServer32" ThreadingModel Apartment
+check "class is approved" value_is "$approval_key" "$ours" NorrvaneOpenContainingFolderMenu
+
+check "regsvr32 /u unregisters" on_wine regsvr32 /u /s "$dll_windows"
+check "stock handler is back" value_is "$handler_key" "" "$stock"
+check "class key is gone" key_absent "$class_key"
+check "approval value is gone" value_absent "$approval_key" "$ours"
+check "approval key stays" key_present "$approval_key"
+
+WINEPREFIX="$prefix" wineserver -w
+[ "$failures" -eq 0 ]
