@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Shows NorrvaneShLnk doing its main job in a Wine prefix of its own that
+# looks like Windows 6.x: the stock open-file-location handler of shortcut
+# files is in force, the system's own regsvr32 registers the DLL in its
+# place, and regsvr32 /u gives the stock handler back.
+#
+# usage: scripts/demo.sh
+# The DLL is built for 32-bit Windows where this machine runs 32-bit
+# programs, for 64-bit Windows otherwise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+export WINEDEBUG=-all
+# Japanese text reaches the terminal as UTF-8.
+case "${LC_ALL:-${LANG:-}}" in
+  *[Uu][Tt][Ff]-8* | *[Uu][Tt][Ff]8*) ;;
+  *) export LC_ALL=C.UTF-8 ;;
+esac
+
+HANDLER_KEY='HKCR\lnkfile\shellex\ContextMenuHandlers\OpenContainingFolderMenu'
+HANDLER_CLSID='{6b1f0c3e-9a52-4d17-8e3b-2c4f5a7d9e01}'
+STOCK_CLSID='{37ea3a21-7493-4208-a011-7f9ea79ce9f5}'
+CLASS_KEY="HKCR\\CLSID\\$HANDLER_CLSID"
+APPROVAL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+
+step=0
+bold='' plain=''
+if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; fi
+heading() {
+  step=$((step + 1))
+  printf '\n%s== %d. %s%s\n' "$bold" "$step" "$1" "$plain"
+}
+note() { printf '   %s\n' "$@"; }
+
+# The tools: compilers, CMake and Wine. setup.sh installs what is missing.
+ensure_tools() {
+  heading "Build and run tools"
+  bash scripts/setup.sh
+  note "mingw-w64, CMake and $(/usr/lib/wine/wine64 --version 2>/dev/null || wine --version) are in place"
+}
+
+# 32-bit like the shipped DLL where the kernel runs 32-bit programs.
+choose_architecture() {
+  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    PRESET=x86 WINEARCH=win32
+  else
+    PRESET=x64 WINEARCH=win64
+  fi
+  BUILD_DIR="$root/build/demo-$PRESET"
+  PREFIX="$root/build/demo-$PRESET-wineprefix"
+  DLL="$BUILD_DIR/NorrvaneShLnk.dll"
+  # Wine shows the Unix root as drive Z:.
+  DLL_WINDOWS="Z:${DLL//\//\\}"
+}
+
+build_dll() {
+  heading "Building NorrvaneShLnk.dll ($PRESET)"
+  cmake --preset "$PRESET" -B "$BUILD_DIR" -DNORRVANE_WARNINGS_AS_ERRORS=ON >/dev/null
+  cmake --build "$BUILD_DIR" -j 2 --target NorrvaneShLnk >/dev/null
+  note "$DLL"
+  show_version_resource
+}
+
+# The version resource as windres reads it back from the DLL; its wide
+# strings come as \xNNNN escapes.
+show_version_resource() {
+  local windres=x86_64-w64-mingw32-windres
+  [ "$PRESET" = x86 ] && windres=i686-w64-mingw32-windres
+  local name text
+  while IFS=$'\t' read -r name text; do
+    printf '   %-17s %b\n' "$name" "$(sed 's/\\x\([0-9a-fA-F]\{4\}\)/\\u\1/g' <<<"$text")"
+  done < <("$windres" -J coff -O rc -i "$DLL" |
+           sed -n 's/^ *VALUE "\([A-Za-z]*\)", L\{0,1\}"\(.*\)"$/\1\t\2/p')
+}
+
+on_wine() { sh "$root/cmake/wine-run.sh" "$WINEARCH" "$PREFIX" "$@"; }
+
+# reg prints ANSI lines ending in CRLF; indented for the demo's layout.
+show_key() {
+  on_wine reg query "$@" 2>&1 | tr -d '\r' | sed '/^$/d; s/^/   /'
+}
+
+# A fresh prefix whose programs see Windows 6.1 and whose shortcut class has
+# the stock open-file-location handler, as Windows ships it (Wine lacks it).
+make_prefix() {
+  heading "A Windows 6.x in a Wine prefix of its own"
+  if [ -d "$PREFIX" ]; then
+    WINEPREFIX="$PREFIX" wineserver -k 2>/dev/null || true
+    rm -rf "$PREFIX"
+  fi
+  on_wine reg add 'HKCU\Software\Wine' /v Version /d win7 /f >/dev/null
+  on_wine reg add "$HANDLER_KEY" /ve /d "$STOCK_CLSID" /f >/dev/null
+  note "$PREFIX"
+  note "$(on_wine cmd /c ver | tr -d '\r' | sed '/^$/d')"
+  note "The stock handler of shortcut files ($STOCK_CLSID):"
+  show_key "$HANDLER_KEY"
+}
+
+register_dll() {
+  heading "regsvr32 NorrvaneShLnk.dll"
+  if ! on_wine regsvr32 /s "$DLL_WINDOWS"; then
+    note "regsvr32 reports failure"
+    return 1
+  fi
+  note "regsvr32 reports success; what DllRegisterServer wrote:"
+  show_key "$HANDLER_KEY"
+  show_key "$CLASS_KEY" /s
+  show_key "$APPROVAL_KEY" /v "$HANDLER_CLSID"
+}
+
+unregister_dll() {
+  heading "regsvr32 /u NorrvaneShLnk.dll"
+  if ! on_wine regsvr32 /u /s "$DLL_WINDOWS"; then
+    note "regsvr32 /u reports failure"
+    return 1
+  fi
+  note "regsvr32 /u reports success; the handler of shortcut files:"
+  local handler
+  handler=$(show_key "$HANDLER_KEY")
+  printf '%s\n' "$handler"
+  if ! grep -qF "REG_SZ    $STOCK_CLSID" <<<"$handler"; then
+    note "it is not the stock handler!"
+    return 1
+  fi
+  note "the stock handler is back"
+  if on_wine reg query "$CLASS_KEY" >/dev/null 2>&1; then
+    note "the class key is still there!"
+    return 1
+  fi
+  note "$CLASS_KEY: gone"
+  if on_wine reg query "$APPROVAL_KEY" /v "$HANDLER_CLSID" >/dev/null 2>&1; then
+    note "the approval value is still there!"
+    return 1
+  fi
+  note "approval value $HANDLER_CLSID: gone"
+}
+
+finish() {
+  WINEPREFIX="$PREFIX" wineserver -w
+  heading "Done"
+  note "The prefix stays for a look around: WINEPREFIX=$PREFIX"
+}
+
+main() {
+  ensure_tools
+  choose_architecture
+  build_dll
+  make_prefix
+  register_dll
+  unregister_dll
+  finish
+}
+
+main "$@"
