@@ -2,7 +2,7 @@
 # Registers the built DLL with the system's own regsvr32 in a Wine prefix of
 # the test's own (registration changes HKEY_CLASSES_ROOT), reads back with
 # reg what it wrote, removes it with regsvr32 /u and checks that the stock
-# open-file-location handler is back.
+# open-file-location handler is back; then the same as Windows 5.1 sees it.
 # usage: regsvr32_roundtrip.sh WINE-RUN ARCH PREFIX DLL
 set -u
 run=$1 arch=$2 prefix=$3 dll=$4
@@ -63,6 +63,16 @@ check "stock handler is back" value_is "$handler_key" "" "$stock"
 check "class key is gone" key_absent "$class_key"
 check "approval value is gone" value_absent "$approval_key" "$ours"
 check "approval key stays" key_present "$approval_key"
+
+# Seen as Windows 5.1, registration takes the handler key as its own to
+# create, and removal deletes it again but keeps its parent.
+on_wine reg add 'HKCU\Software\Wine\AppDefaults\regsvr32.exe' /v Version /d winxp /f >/dev/null
+on_wine reg delete "$handler_key" /f >/dev/null
+check "regsvr32 on 5.1 registers" on_wine regsvr32 /s "$dll_windows"
+check "handler key made with our class" value_is "$handler_key" "" "$ours"
+check "regsvr32 /u on 5.1 unregisters" on_wine regsvr32 /u /s "$dll_windows"
+check "handler key is gone" key_absent "$handler_key"
+check "handler parent stays" key_present 'HKCR\lnkfile\shellex\ContextMenuHandlers'
 
 WINEPREFIX="$prefix" wineserver -w
 [ "$failures" -eq 0 ]
