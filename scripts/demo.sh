@@ -2,7 +2,15 @@
 # Shows NorrvaneShLnk doing its main job in a Wine prefix of its own that
 # looks like Windows 6.x: the stock open-file-location handler of shortcut
 # files is in force, the system's own regsvr32 registers the DLL in its
-# place, and regsvr32 /u gives the stock handler back.
+# place, shortcuts are right-clicked and their item picked (the file manager
+# Norrvane, then explorer.exe, receive the command line), and regsvr32 /u
+# gives the stock handler back.
+#
+# Wine's own context menus load no shell extensions, so a right-click host
+# does what the shell does: it creates the handler registered for shortcut
+# files, lets it fill a popup menu and picks its item. The file manager and
+# explorer.exe are stand-ins that record the command line they were started
+# with.
 #
 # usage: scripts/demo.sh
 # The DLL is built for 32-bit Windows where this machine runs 32-bit
@@ -136,6 +144,87 @@ unregister_dll() {
   note "approval value $HANDLER_CLSID: gone"
 }
 
+# The right-click host, the shortcut maker and the stand-in file manager
+# (also copied as explorer.exe beside the host, where the handler's
+# CreateProcessW finds it before the system's).
+build_tools() {
+  heading "Building the right-click host and the stand-ins"
+  cmake --build "$BUILD_DIR" -j 2 --target right_click_host make_shortcut stand_in_file_manager >/dev/null
+  TOOLS_DIR="$BUILD_DIR/tools"
+  TOOLS_WINDOWS="Z:${TOOLS_DIR//\//\\}"
+  # The stand-ins append their command line here.
+  RECORD="$PREFIX/drive_c/norrvane-record.txt"
+  export NORRVANE_RECORD='C:\norrvane-record.txt'
+  note "$TOOLS_DIR: right_click_host.exe, make_shortcut.exe, Norrvane.exe, explorer.exe"
+}
+
+make_shortcuts() {
+  heading "Shortcuts to a file, a folder, My Computer and a deleted file"
+  local demo="$PREFIX/drive_c/demo"
+  mkdir -p "$demo/Docs"
+  printf 'report\n' >"$demo/Report, final.txt"
+  printf 'notes\n' >"$demo/Old notes.txt"
+  on_wine "$TOOLS_WINDOWS\\make_shortcut.exe" 'C:\demo\Report.lnk' 'C:\demo\Report, final.txt'
+  on_wine "$TOOLS_WINDOWS\\make_shortcut.exe" 'C:\demo\Docs.lnk' 'C:\demo\Docs'
+  on_wine "$TOOLS_WINDOWS\\make_shortcut.exe" 'C:\demo\My Computer.lnk' --computer
+  on_wine "$TOOLS_WINDOWS\\make_shortcut.exe" 'C:\demo\Old notes.lnk' 'C:\demo\Old notes.txt'
+  rm "$demo/Old notes.txt"
+  note 'C:\demo\Report.lnk       -> C:\demo\Report, final.txt' \
+       'C:\demo\Docs.lnk         -> C:\demo\Docs' \
+       'C:\demo\My Computer.lnk  -> My Computer (no file system path)' \
+       'C:\demo\Old notes.lnk    -> C:\demo\Old notes.txt (deleted)'
+}
+
+record_lines() { if [ -f "$RECORD" ]; then wc -l <"$RECORD"; else echo 0; fi; }
+
+# Right-clicks one shortcut and picks the item; shows what the host saw and
+# the command line that the started program received.
+right_click() {
+  local before waited=0
+  before=$(record_lines)
+  printf '   %s\n' "$1"
+  on_wine "$TOOLS_WINDOWS\\right_click_host.exe" "$1" --invoke | tr -d '\r' | sed 's/^/     /'
+  while [ "$(record_lines)" -le "$before" ] && [ "$waited" -lt 200 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  if [ "$(record_lines)" -gt "$before" ]; then
+    note "  started: $(tail -n 1 "$RECORD")"
+  else
+    note "  nothing was started"
+  fi
+}
+
+pick_with_file_manager() {
+  heading "Right-click and pick, with the file manager Norrvane as the folder verb"
+  local installed="$PREFIX/drive_c/Program Files/Norrvane"
+  mkdir -p "$installed"
+  cp "$TOOLS_DIR/Norrvane.exe" "$installed/Norrvane.exe"
+  on_wine reg add 'HKCR\Folder\shell' /ve /d Norrvane /f >/dev/null
+  on_wine reg add 'HKCR\Folder\shell\Norrvane\command' /ve \
+    /d '"C:\Program Files\Norrvane\Norrvane.exe" "%1"' /f >/dev/null
+  show_key 'HKCR\Folder\shell' /ve
+  show_key 'HKCR\Folder\shell\Norrvane\command' /ve
+  local shortcut
+  for shortcut in Report Docs 'My Computer' 'Old notes'; do
+    right_click "C:\\demo\\$shortcut.lnk"
+  done
+}
+
+pick_with_stock_verb() {
+  heading "Right-click and pick, with the stock folder verb \"open\""
+  on_wine reg add 'HKCR\Folder\shell' /ve /d open /f >/dev/null
+  show_key 'HKCR\Folder\shell' /ve
+  right_click 'C:\demo\Report.lnk'
+}
+
+right_click_after_removal() {
+  heading "Right-click after removal"
+  printf '   %s\n' 'C:\demo\Report.lnk'
+  on_wine "$TOOLS_WINDOWS\\right_click_host.exe" 'C:\demo\Report.lnk' | tr -d '\r' | sed 's/^/     /' || true
+  note "the shell would now load the stock handler, which this prefix does not have"
+}
+
 finish() {
   WINEPREFIX="$PREFIX" wineserver -w
   heading "Done"
@@ -148,7 +237,12 @@ main() {
   build_dll
   make_prefix
   register_dll
+  build_tools
+  make_shortcuts
+  pick_with_file_manager
+  pick_with_stock_verb
   unregister_dll
+  right_click_after_removal
   finish
 }
 
