@@ -1,5 +1,7 @@
 #include "registration/registration.h"
 
+#include <shlobj.h>
+
 #include "module/ascii_text.h"
 #include "module/module.h"
 #include "registration/registry_key.h"
@@ -136,12 +138,22 @@ HRESULT UnregisterServer(RegistrationRegime regime)
     return ok ? S_OK : E_FAIL;
 }
 
+namespace {
+// Explorer caches handler lookups; this makes it pick up the change without
+// a restart.
+HRESULT NotifyAssociationsChanged(HRESULT result)
+{
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    return result;
+}
+}  // namespace
+
 STDAPI DllRegisterServer()
 {
     RegistrationRegime regime = CurrentRegistrationRegime();
     wchar_t path[1040];
     if (!ReadModulePath(ModuleInstance, path, 1040)) return E_FAIL;
-    return RegisterServer(regime, path);
+    return NotifyAssociationsChanged(RegisterServer(regime, path));
 }
 
-STDAPI DllUnregisterServer() { return UnregisterServer(CurrentRegistrationRegime()); }
+STDAPI DllUnregisterServer() { return NotifyAssociationsChanged(UnregisterServer(CurrentRegistrationRegime())); }
