@@ -28,6 +28,9 @@ if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
 else
   echo "test.sh: this kernel does not run 32-bit programs; 32-bit build checked without running it"
   ctest --preset x86 -j "$jobs" -L static
+  # The 32-bit DLL's version resource, read by the 64-bit test program.
+  cmake/wine-run.sh win64 "$PWD/build/x64/wineprefix" build/x64/tests/dll/version_resource_tests.exe \
+    "$PWD/build/x86/NorrvaneShLnk.dll"
 fi
 
 # A second compiler's warnings on the DLL's own sources (errors here too).
