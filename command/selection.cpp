@@ -53,6 +53,18 @@ bool LocateSingleItem(const BYTE* block, SIZE_T size, const BYTE** folder, const
 
 }  // namespace
 
+ITEMIDLIST* ReadSelectionBlock(const BYTE* block, SIZE_T size)
+{
+    const BYTE* folder = nullptr;
+    const BYTE* item = nullptr;
+    if (!LocateSingleItem(block, size, &folder, &item)) return nullptr;
+    IdListHolder folderCopy(IdListClone(reinterpret_cast<const ITEMIDLIST*>(folder)));
+    IdListHolder itemCopy(IdListClone(reinterpret_cast<const ITEMIDLIST*>(item)));
+    // A copy that failed must not be mistaken for a missing half.
+    if (!folderCopy || !itemCopy) return nullptr;
+    return IdListCombine(folderCopy.get(), itemCopy.get());
+}
+
 ITEMIDLIST* ReadSingleSelection(IDataObject* dataObject)
 {
     if (!dataObject) return nullptr;
@@ -64,14 +76,7 @@ ITEMIDLIST* ReadSingleSelection(IDataObject* dataObject)
     ITEMIDLIST* selection = nullptr;
     const BYTE* block = medium.tymed == TYMED_HGLOBAL ? static_cast<const BYTE*>(GlobalLock(medium.hGlobal)) : nullptr;
     if (block) {
-        const BYTE* folder = nullptr;
-        const BYTE* item = nullptr;
-        if (LocateSingleItem(block, GlobalSize(medium.hGlobal), &folder, &item)) {
-            IdListHolder folderCopy(IdListClone(reinterpret_cast<const ITEMIDLIST*>(folder)));
-            IdListHolder itemCopy(IdListClone(reinterpret_cast<const ITEMIDLIST*>(item)));
-            // A copy that failed must not be mistaken for a missing half.
-            if (folderCopy && itemCopy) selection = IdListCombine(folderCopy.get(), itemCopy.get());
-        }
+        selection = ReadSelectionBlock(block, GlobalSize(medium.hGlobal));
         GlobalUnlock(medium.hGlobal);
     }
     ReleaseStgMedium(&medium);

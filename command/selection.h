@@ -9,3 +9,7 @@
 // any part of the array lies outside its memory block. The caller frees the
 // list with ShellFree. The data object's references are left as they are.
 ITEMIDLIST* ReadSingleSelection(IDataObject* dataObject);
+
+// The same for a "Shell IDList Array" already in memory: `block` and its
+// `size` in bytes. Nothing outside those bytes is read.
+ITEMIDLIST* ReadSelectionBlock(const BYTE* block, SIZE_T size);
