@@ -10,19 +10,18 @@ const wchar_t kFileManagerVerb[] = L"Norrvane";
 const wchar_t kStockVerb[] = L"open";
 
 // Registry values are read into buffers of this many characters, the last
-// one kept for a terminator.
+// one kept back from the read.
 const DWORD kValueCapacity = 260;
 
-// Reads the default value of HKEY_CLASSES_ROOT\`path` into `value`. False
-// when the key does not open. A value that cannot be read, or that is not
-// terminated within the characters offered, reads as empty.
-bool ReadDefaultValue(const wchar_t* path, wchar_t (&value)[kValueCapacity])
+}  // namespace
+
+bool ReadDefaultValue(const wchar_t* path, wchar_t* value, DWORD capacity)
 {
     value[0] = L'\0';
     HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
     RegistryKey key(opened);
-    DWORD bytes = (kValueCapacity - 1) * sizeof(wchar_t);
+    DWORD bytes = (capacity - 1) * sizeof(wchar_t);
     if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes) !=
         ERROR_SUCCESS) {
         value[0] = L'\0';
@@ -34,8 +33,6 @@ bool ReadDefaultValue(const wchar_t* path, wchar_t (&value)[kValueCapacity])
     if (length == characters) value[0] = L'\0';
     return true;
 }
-
-}  // namespace
 
 wchar_t* CutFirstToken(wchar_t* command)
 {
@@ -81,14 +78,14 @@ BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb)
     for (const wchar_t* commandKey : kCommandKeys) {
         wchar_t verb[kValueCapacity];
         bool fileManagerIsDefault = false;
-        if (ReadDefaultValue(kFolderVerbKey, verb)) {
+        if (ReadDefaultValue(kFolderVerbKey, verb, kValueCapacity)) {
             if (verb[0] == L'\0' || EqualsIgnoringAsciiCase(verb, kStockVerb)) stock = TRUE;
             fileManagerIsDefault = EqualsIgnoringAsciiCase(verb, kFileManagerVerb);
         }
         if (!fileManagerIsDefault) break;
 
         wchar_t command[kValueCapacity];
-        if (!ReadDefaultValue(commandKey, command)) continue;
+        if (!ReadDefaultValue(commandKey, command, kValueCapacity)) continue;
         const wchar_t* executable = CutFirstToken(command);
         if (NamesFileManagerExecutable(executable)) {
             wsprintfW(launcher, L"\"%s\"", executable);

@@ -14,6 +14,12 @@ const int LAUNCHER_CAPACITY = 262;
 // absent or "open". Reads the registry afresh at every call.
 BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb);
 
+// Reads the default value of HKEY_CLASSES_ROOT\`path` into `value`, of
+// `capacity` characters (at least 2), offering the read all but the last.
+// False when the key does not open. A value that cannot be read, or that is
+// not terminated within the characters read, reads as empty.
+bool ReadDefaultValue(const wchar_t* path, wchar_t* value, DWORD capacity);
+
 // Cuts the first token out of a command value in place and returns it: the
 // text between a leading quotation mark and the next one (or the end), or
 // else the text up to the first blank (or the end).
