@@ -24,16 +24,12 @@ bool SetText(HKEY key, const wchar_t* name, const wchar_t* text)
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) == ERROR_SUCCESS;
 }
 
-// True when the key's default value is REG_SZ text equal to `expected`. Only
-// 128 bytes are offered to the read; the zeros behind them keep any text read
-// terminated, and a longer value never counts as equal.
+// True when the key's default value is REG_SZ text equal to `expected`. The
+// read is offered 128 bytes: a longer value never counts as equal.
 bool DefaultValueIs(HKEY key, const wchar_t* expected)
 {
-    wchar_t value[144] = {};
-    DWORD type = REG_SZ;
-    DWORD bytes = 128;
-    RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
-    return type == REG_SZ && EqualsIgnoringAsciiCase(value, expected);
+    wchar_t value[65];
+    return ReadDefaultText(key, value, 65) && EqualsIgnoringAsciiCase(value, expected);
 }
 
 bool RegisterHandlerKeyBeforeVista(HKEY lnkfile)
@@ -90,6 +86,17 @@ bool ReadModulePath(HINSTANCE module, wchar_t* path, DWORD capacity)
     path[0] = L'\0';
     DWORD length = GetModuleFileNameW(module, path, capacity);
     return length != 0 && length < capacity;
+}
+
+bool ReadDefaultText(HKEY key, wchar_t* value, DWORD capacity)
+{
+    DWORD type = REG_NONE;
+    DWORD bytes = (capacity - 1) * sizeof(wchar_t);
+    const bool read = RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes) ==
+                          ERROR_SUCCESS &&
+                      type == REG_SZ;
+    value[read ? bytes / sizeof(wchar_t) : 0] = L'\0';
+    return read;
 }
 
 HRESULT RegisterServer(RegistrationRegime regime, const wchar_t* serverPath)

@@ -14,6 +14,12 @@ RegistrationRegime CurrentRegistrationRegime();
 // `path`, when the path is empty or did not fit in `capacity` characters.
 bool ReadModulePath(HINSTANCE module, wchar_t* path, DWORD capacity);
 
+// Reads the key's default value into `value`, of `capacity` characters (at
+// least 1), offering the read all but the last, which keeps the text
+// terminated. False, with `value` empty, when the value is absent, is not
+// REG_SZ or does not fit.
+bool ReadDefaultText(HKEY key, wchar_t* value, DWORD capacity);
+
 // The work behind DllRegisterServer: S_OK only when every entry is in
 // place. `serverPath` is the DLL's full path; an empty one writes nothing.
 HRESULT RegisterServer(RegistrationRegime regime, const wchar_t* serverPath);
