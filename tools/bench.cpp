@@ -1,0 +1,497 @@
+// Measures what a right-click on a shortcut costs with the open-location
+// handler, against the shell work that the same answer needs anyway.
+//
+// In a scratch folder it saves shortcuts to a file, to a folder, to "My
+// Computer" and to a file it then deletes. For each it times, interleaved in
+// one run so that drift hits both alike:
+//   handler  the handler's QueryContextMenu on the shell's own data object;
+//   floor    the shell calls that answer needs, made directly: the selection
+//            from the data object (its clipboard format looked up once), the
+//            item's path, its folder, its link, the target's list, the
+//            target's folder and attributes, and the same InsertMenuW.
+// The item inserted is taken out again outside the timed region. It also
+// times the decision and composition of an invocation's command line
+// (nothing is started) and the registry read of the file manager, and shows
+// the DLL's size and the DLLs it imports.
+//
+// usage: bench DLL [ITERATIONS]
+#include <windows.h>
+#include <shlobj.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "command/file_manager.h"
+#include "command/invocation.h"
+#include "command/menu.h"
+#include "module/module.h"
+
+namespace {
+
+const int kDefaultIterations = 3000;
+const int kWarmUpIterations = 200;
+// Calls per sample for the invocation decision, too quick to time one by one.
+const int kBatch = 100;
+
+LARGE_INTEGER frequency;
+
+LONGLONG Now()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double Microseconds(LONGLONG ticks) { return 1e6 * static_cast<double>(ticks) / frequency.QuadPart; }
+
+double Median(std::vector<double> samples)
+{
+    if (samples.empty()) return 0;
+    const size_t middle = samples.size() / 2;
+    std::nth_element(samples.begin(), samples.begin() + middle, samples.end());
+    return samples[middle];
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(bytes > 0 ? bytes - 1 : 0, '\0');
+    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+[[noreturn]] void Fail(const char* what, HRESULT status)
+{
+    std::fprintf(stderr, "bench: %s failed: 0x%08lX\n", what, static_cast<unsigned long>(status));
+    std::exit(1);
+}
+
+void Check(const char* what, HRESULT status)
+{
+    if (FAILED(status)) Fail(what, status);
+}
+
+// --- The DLL file: size and import table, read without loading it. ---
+
+std::vector<BYTE> ReadWholeFile(const std::wstring& path)
+{
+    std::vector<BYTE> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (64 << 20)) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        DWORD read = 0;
+        if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())
+            bytes.clear();
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+template <typename T>
+bool ReadAt(const std::vector<BYTE>& image, size_t offset, T* value)
+{
+    if (offset > image.size() || image.size() - offset < sizeof(T)) return false;
+    std::memcpy(value, image.data() + offset, sizeof(T));
+    return true;
+}
+
+// The file offset of a relative virtual address, through the section table.
+bool FileOffsetOf(const std::vector<BYTE>& image, size_t sections, WORD count, DWORD rva, size_t* offset)
+{
+    for (WORD k = 0; k < count; ++k) {
+        IMAGE_SECTION_HEADER section;
+        if (!ReadAt(image, sections + k * sizeof section, &section)) return false;
+        const DWORD extent = std::max(section.Misc.VirtualSize, section.SizeOfRawData);
+        if (rva >= section.VirtualAddress && rva - section.VirtualAddress < extent) {
+            *offset = section.PointerToRawData + (rva - section.VirtualAddress);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The names in the import directory of a PE32 or PE32+ image, in table
+// order; empty when the image cannot be read as one.
+std::vector<std::string> ImportedDlls(const std::vector<BYTE>& image)
+{
+    std::vector<std::string> names;
+    IMAGE_DOS_HEADER dos;
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER header;
+    WORD magic = 0;
+    if (!ReadAt(image, 0, &dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return names;
+    const size_t pe = static_cast<size_t>(dos.e_lfanew);
+    if (!ReadAt(image, pe, &signature) || signature != IMAGE_NT_SIGNATURE) return names;
+    if (!ReadAt(image, pe + sizeof signature, &header)) return names;
+    const size_t optional = pe + sizeof signature + sizeof header;
+    if (!ReadAt(image, optional, &magic)) return names;
+
+    IMAGE_DATA_DIRECTORY imports;
+    size_t directory = 0;
+    if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        directory = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    else if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        directory = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+    else
+        return names;
+    if (!ReadAt(image, directory + IMAGE_DIRECTORY_ENTRY_IMPORT * sizeof imports, &imports)) return names;
+
+    const size_t sections = optional + header.SizeOfOptionalHeader;
+    size_t descriptorAt = 0;
+    if (!imports.VirtualAddress ||
+        !FileOffsetOf(image, sections, header.NumberOfSections, imports.VirtualAddress, &descriptorAt))
+        return names;
+    for (IMAGE_IMPORT_DESCRIPTOR descriptor; ReadAt(image, descriptorAt, &descriptor) && descriptor.Name;
+         descriptorAt += sizeof descriptor) {
+        size_t nameAt = 0;
+        if (!FileOffsetOf(image, sections, header.NumberOfSections, descriptor.Name, &nameAt)) break;
+        std::string name;
+        for (char c; ReadAt(image, nameAt + name.size(), &c) && c && name.size() < 256;) name += c;
+        names.push_back(name);
+    }
+    return names;
+}
+
+// --- Shortcuts in a scratch folder. ---
+
+std::wstring MakeScratchFolder()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    wchar_t longTemp[MAX_PATH];
+    if (!GetLongPathNameW(temp, longTemp, MAX_PATH)) lstrcpyW(longTemp, temp);
+    std::wstring folder = std::wstring(longTemp) + L"norrvane-bench-" + std::to_wstring(GetCurrentProcessId());
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) Fail("CreateDirectoryW", HRESULT_FROM_WIN32(GetLastError()));
+    return folder;
+}
+
+void WriteSmallFile(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) Fail("CreateFileW", HRESULT_FROM_WIN32(GetLastError()));
+    DWORD written = 0;
+    WriteFile(file, "bench\n", 6, &written, nullptr);
+    CloseHandle(file);
+}
+
+// Saves a shortcut to `target` (a path), or to the list `targetList` when given.
+void SaveShortcut(const std::wstring& lnk, const std::wstring& target, const ITEMIDLIST* targetList = nullptr)
+{
+    IShellLinkW* link = nullptr;
+    Check("CoCreateInstance(ShellLink)", CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                                          IID_IShellLinkW, reinterpret_cast<void**>(&link)));
+    Check("IShellLinkW set target", targetList ? link->SetIDList(targetList) : link->SetPath(target.c_str()));
+    IPersistFile* file = nullptr;
+    Check("QueryInterface(IPersistFile)", link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
+    Check("IPersistFile::Save", file->Save(lnk.c_str(), TRUE));
+    file->Release();
+    link->Release();
+}
+
+// The data object the shell makes for the one item at `path`.
+IDataObject* ShellDataObjectFor(const std::wstring& path)
+{
+    ITEMIDLIST* item = nullptr;
+    Check("SHParseDisplayName", SHParseDisplayName(path.c_str(), nullptr, &item, 0, nullptr));
+    IShellFolder* parent = nullptr;
+    const ITEMIDLIST* child = nullptr;
+    Check("SHBindToParent", SHBindToParent(item, IID_IShellFolder, reinterpret_cast<void**>(&parent), &child));
+    IDataObject* data = nullptr;
+    Check("GetUIObjectOf(IDataObject)",
+          parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, reinterpret_cast<void**>(&data)));
+    parent->Release();
+    CoTaskMemFree(item);
+    return data;
+}
+
+// --- The floor: the shell work the right-click answer needs, done directly. ---
+
+// Binds an absolute list on the desktop; the desktop itself for an empty list.
+HRESULT BindAbsolute(IShellFolder* desktop, const ITEMIDLIST* list, IShellFolder** folder)
+{
+    if (list->mkid.cb == 0) {
+        desktop->AddRef();
+        *folder = desktop;
+        return S_OK;
+    }
+    return desktop->BindToObject(list, nullptr, IID_IShellFolder, reinterpret_cast<void**>(folder));
+}
+
+// TRUE when the item could be inserted; `isFolder` says which text it took.
+bool FloorRightClick(IDataObject* data, CLIPFORMAT format, HMENU menu, BOOL* isFolder)
+{
+    FORMATETC request = {format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium = {};
+    if (data->GetData(&request, &medium) != S_OK) return false;
+    const BYTE* block = static_cast<const BYTE*>(GlobalLock(medium.hGlobal));
+    const CIDA* cida = reinterpret_cast<const CIDA*>(block);
+    const ITEMIDLIST* folderList = reinterpret_cast<const ITEMIDLIST*>(block + cida->aoffset[0]);
+    const ITEMIDLIST* item = reinterpret_cast<const ITEMIDLIST*>(block + cida->aoffset[1]);
+
+    // The item's absolute list, joined in place on the stack.
+    BYTE absolute[4096];
+    const UINT folderItems = ILGetSize(folderList) - sizeof(USHORT);
+    const UINT itemSize = ILGetSize(item);
+    bool inserted = false;
+    if (folderItems + itemSize <= sizeof absolute) {
+        std::memcpy(absolute, folderList, folderItems);
+        std::memcpy(absolute + folderItems, item, itemSize);
+        wchar_t path[MAX_PATH];
+        path[0] = L'\0';
+        SHGetPathFromIDListW(reinterpret_cast<const ITEMIDLIST*>(absolute), path);
+
+        IShellFolder* desktop = nullptr;
+        IShellFolder* folder = nullptr;
+        IShellLinkW* link = nullptr;
+        ITEMIDLIST* target = nullptr;
+        IShellFolder* targetFolder = nullptr;
+        if (path[0] && SHGetDesktopFolder(&desktop) == S_OK && BindAbsolute(desktop, folderList, &folder) == S_OK &&
+            folder->GetUIObjectOf(nullptr, 1, &item, IID_IShellLinkW, nullptr, reinterpret_cast<void**>(&link)) ==
+                S_OK) {
+            link->GetIDList(&target);
+            if (target) {
+                // The target's parent part: the list cut before its last item.
+                const ITEMIDLIST* last = ILFindLastID(target);
+                const UINT parentItems = static_cast<UINT>(reinterpret_cast<const BYTE*>(last) -
+                                                           reinterpret_cast<const BYTE*>(target));
+                BYTE parent[4096];
+                if (parentItems + sizeof(USHORT) <= sizeof parent) {
+                    std::memcpy(parent, target, parentItems);
+                    std::memset(parent + parentItems, 0, sizeof(USHORT));
+                    if (BindAbsolute(desktop, reinterpret_cast<const ITEMIDLIST*>(parent), &targetFolder) == S_OK) {
+                        SFGAOF attributes = SFGAO_FOLDER;
+                        targetFolder->GetAttributesOf(1, &last, &attributes);
+                        *isFolder = (attributes & SFGAO_FOLDER) ? TRUE : FALSE;
+                    }
+                }
+            }
+            InsertMenuW(menu, 0, MF_BYPOSITION | MF_STRING, 1, *isFolder ? L"folder" : L"file");
+            inserted = true;
+        }
+        if (targetFolder) targetFolder->Release();
+        CoTaskMemFree(target);
+        if (link) link->Release();
+        if (folder) folder->Release();
+        if (desktop) desktop->Release();
+    }
+    GlobalUnlock(medium.hGlobal);
+    ReleaseStgMedium(&medium);
+    return inserted;
+}
+
+// --- The run. ---
+
+typedef HRESULT(STDAPICALLTYPE* GetClassObjectRoutine)(REFCLSID, REFIID, void**);
+
+struct Kind {
+    const char* name;
+    std::wstring lnk;
+    IDataObject* data = nullptr;
+    IContextMenu* handler = nullptr;
+    std::vector<double> handlerSamples;
+    std::vector<double> floorSamples;
+    BOOL handlerFolder = FALSE;
+    BOOL floorFolder = FALSE;
+};
+
+// One timed right-click by the handler; the item is taken out afterwards.
+double TimeHandler(Kind& kind, HMENU menu)
+{
+    const LONGLONG start = Now();
+    const HRESULT result = kind.handler->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL);
+    const LONGLONG end = Now();
+    if (result != MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1) || GetMenuItemCount(menu) != 1)
+        Fail("QueryContextMenu inserting one item", result);
+    wchar_t text[64] = L"";
+    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+    kind.handlerFolder = lstrcmpW(text, OPEN_FOLDER_LOCATION_TEXT) == 0;
+    DeleteMenu(menu, 0, MF_BYPOSITION);
+    return Microseconds(end - start);
+}
+
+double TimeFloor(Kind& kind, HMENU menu, CLIPFORMAT format)
+{
+    BOOL isFolder = FALSE;
+    const LONGLONG start = Now();
+    const bool inserted = FloorRightClick(kind.data, format, menu, &isFolder);
+    const LONGLONG end = Now();
+    if (!inserted || GetMenuItemCount(menu) != 1) Fail("floor right-click", E_FAIL);
+    kind.floorFolder = isFolder;
+    DeleteMenu(menu, 0, MF_BYPOSITION);
+    return Microseconds(end - start);
+}
+
+// Per-call time of `kBatch` calls of `call`.
+template <typename Call>
+double TimeBatch(Call call)
+{
+    const LONGLONG start = Now();
+    for (int k = 0; k < kBatch; ++k) call();
+    return Microseconds(Now() - start) / kBatch;
+}
+
+int Run(const std::wstring& dllPath, int iterations)
+{
+    QueryPerformanceFrequency(&frequency);
+    const std::vector<BYTE> image = ReadWholeFile(dllPath);
+    if (image.empty()) Fail("reading the DLL", HRESULT_FROM_WIN32(GetLastError()));
+    HMODULE dll = LoadLibraryW(dllPath.c_str());
+    if (!dll) Fail("LoadLibraryW", HRESULT_FROM_WIN32(GetLastError()));
+    const GetClassObjectRoutine getClassObject =
+        reinterpret_cast<GetClassObjectRoutine>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    if (!getClassObject) Fail("GetProcAddress(DllGetClassObject)", E_FAIL);
+    IClassFactory* factory = nullptr;
+    Check("DllGetClassObject", getClassObject(HANDLER_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+
+    const std::wstring folder = MakeScratchFolder();
+    const std::wstring targetFile = folder + L"\\Report, final.txt";
+    const std::wstring targetFolder = folder + L"\\Docs";
+    const std::wstring goneFile = folder + L"\\Old notes.txt";
+    WriteSmallFile(targetFile);
+    WriteSmallFile(goneFile);
+    CreateDirectoryW(targetFolder.c_str(), nullptr);
+    ITEMIDLIST* computer = nullptr;
+    Check("SHGetSpecialFolderLocation(CSIDL_DRIVES)", SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer));
+
+    Kind kinds[4];
+    kinds[0].name = "file";
+    kinds[0].lnk = folder + L"\\Report.lnk";
+    SaveShortcut(kinds[0].lnk, targetFile);
+    kinds[1].name = "folder";
+    kinds[1].lnk = folder + L"\\Docs.lnk";
+    SaveShortcut(kinds[1].lnk, targetFolder);
+    kinds[2].name = "virtual";
+    kinds[2].lnk = folder + L"\\My Computer.lnk";
+    SaveShortcut(kinds[2].lnk, L"", computer);
+    kinds[3].name = "deleted";
+    kinds[3].lnk = folder + L"\\Old notes.lnk";
+    SaveShortcut(kinds[3].lnk, goneFile);
+    DeleteFileW(goneFile.c_str());
+
+    for (Kind& kind : kinds) {
+        kind.data = ShellDataObjectFor(kind.lnk);
+        IShellExtInit* init = nullptr;
+        Check("CreateInstance", factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)));
+        Check("Initialize", init->Initialize(nullptr, kind.data, nullptr));
+        Check("QueryInterface(IContextMenu)", init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&kind.handler)));
+        init->Release();
+    }
+    const CLIPFORMAT format = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+    HMENU menu = CreatePopupMenu();
+
+    // The invocation's decision, for a target with a path and for one
+    // without, behind the file manager's launcher text.
+    const wchar_t launcher[] = L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\"";
+    const std::wstring targetPath = L"C:\\demo\\Report, final.txt";
+    const LaunchFacts pathFacts = {computer, targetPath.c_str(), launcher, TRUE, FALSE};
+    const LaunchFacts hexFacts = {computer, L"", launcher, TRUE, FALSE};
+    std::vector<wchar_t> commandLine(COMMAND_LINE_CAPACITY);
+    std::vector<double> pathSamples, hexSamples, findSamples, formatSamples;
+
+    for (int round = -kWarmUpIterations; round < iterations; ++round) {
+        const bool record = round >= 0;
+        // Alternate which goes first, so that neither always follows the other.
+        for (Kind& kind : kinds) {
+            double handler, floor;
+            if (round & 1) {
+                floor = TimeFloor(kind, menu, format);
+                handler = TimeHandler(kind, menu);
+            } else {
+                handler = TimeHandler(kind, menu);
+                floor = TimeFloor(kind, menu, format);
+            }
+            if (record) {
+                kind.handlerSamples.push_back(handler);
+                kind.floorSamples.push_back(floor);
+            }
+        }
+        // The handler looks the selection's format up on every right-click;
+        // the floor looked it up once.
+        const LONGLONG lookup = Now();
+        RegisterClipboardFormatW(CFSTR_SHELLIDLIST);
+        if (record) formatSamples.push_back(Microseconds(Now() - lookup));
+        if (round % 10 == 0) {
+            const double path = TimeBatch([&] { DecideLaunch(pathFacts, commandLine.data()); });
+            const double hex = TimeBatch([&] { DecideLaunch(hexFacts, commandLine.data()); });
+            wchar_t found[LAUNCHER_CAPACITY];
+            BOOL stock = FALSE;
+            const LONGLONG start = Now();
+            FindFileManager(found, &stock);
+            const double find = Microseconds(Now() - start);
+            if (record) {
+                pathSamples.push_back(path);
+                hexSamples.push_back(hex);
+                findSamples.push_back(find);
+            }
+        }
+    }
+    if (DecideLaunch(hexFacts, commandLine.data()) != LaunchAction::StartProcess)
+        Fail("DecideLaunch for the hexadecimal target", E_FAIL);
+
+    std::printf("right-click: QueryContextMenu, median us per call, %d calls each, interleaved\n", iterations);
+    std::printf("%-9s %10s %10s %7s  %s\n", "shortcut", "handler", "floor", "ratio", "item");
+    double worst = 0;
+    for (Kind& kind : kinds) {
+        const double handler = Median(kind.handlerSamples);
+        const double floor = Median(kind.floorSamples);
+        const double ratio = floor > 0 ? handler / floor : 0;
+        worst = std::max(worst, ratio);
+        std::printf("%-9s %10.1f %10.1f %7.3f  %s%s\n", kind.name, handler, floor, ratio,
+                    kind.handlerFolder ? "folder text" : "file text",
+                    kind.handlerFolder == kind.floorFolder ? "" : " (floor disagrees)");
+    }
+    std::printf("worst ratio %.3f\n", worst);
+    std::printf("RegisterClipboardFormatW alone (the handler's per call, not the floor's) %.1f\n\n",
+                Median(formatSamples));
+    std::printf("invocation: decision and command line, nothing started, median us per call\n");
+    std::printf("%-26s %10.3f\n", "DecideLaunch path target", Median(pathSamples));
+    std::printf("%-26s %10.3f\n", "DecideLaunch hex target", Median(hexSamples));
+    std::printf("%-26s %10.3f\n\n", "FindFileManager", Median(findSamples));
+
+    std::printf("dll: %s\n", Utf8(dllPath).c_str());
+    std::printf("size: %lu bytes\n", static_cast<unsigned long>(image.size()));
+    std::printf("imports:");
+    for (const std::string& name : ImportedDlls(image)) std::printf(" %s", name.c_str());
+    std::printf("\n");
+    std::fflush(stdout);
+
+    DestroyMenu(menu);
+    for (Kind& kind : kinds) {
+        kind.handler->Release();
+        kind.data->Release();
+        DeleteFileW(kind.lnk.c_str());
+    }
+    factory->Release();
+    CoTaskMemFree(computer);
+    DeleteFileW(targetFile.c_str());
+    RemoveDirectoryW(targetFolder.c_str());
+    RemoveDirectoryW(folder.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main()
+{
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const int iterations = argc == 3 ? _wtoi(argv[2]) : kDefaultIterations;
+    if ((argc != 2 && argc != 3) || iterations <= 0) {
+        std::fputs("usage: bench DLL [ITERATIONS]\n", stderr);
+        LocalFree(argv);
+        return 2;
+    }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const int result = Run(argv[1], iterations);
+    CoUninitialize();
+    LocalFree(argv);
+    return result;
+}
