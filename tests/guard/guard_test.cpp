@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -187,7 +188,7 @@ std::wstring RandomText(std::mt19937& random)
     static const wchar_t* const kPieces[] = {L"\"", L" ", L"\\", L".", L"a", L"..\\", L"lnk",
                                              L"Norrvane.exe", L"NORRVANE64.EXE", L"norrvane32.exe"};
     std::wstring text;
-    for (int n = Below(random, 12); n > 0; --n) text += kPieces[Below(random, 10)];
+    for (int n = Below(random, 12); n > 0; --n) text += kPieces[Below(random, static_cast<int>(std::size(kPieces)))];
     return text;
 }
 
@@ -206,7 +207,7 @@ bool TerminatedWithin(const wchar_t* at, int capacity) { return std::find(at, at
 // around its limits that end at a guard page too.
 TEST(GuardedTexts, RulesReadAndWriteOnlyTheirTexts)
 {
-    GuardedBuffer texts(256);
+    GuardedBuffer texts(512);
     GuardedBuffer destinations(300 * sizeof(wchar_t));
     const int kCapacities[] = {0, 1, 2, 3, 16, 17, 18, 19, 20, 40, 259};
     for (int i = 0; i < kRandomCases && !HasFailure(); ++i) {
@@ -226,7 +227,7 @@ TEST(GuardedTexts, RulesReadAndWriteOnlyTheirTexts)
         const std::wstring rest = text.substr(quoted ? 1 : 0);
         EXPECT_EQ(rest.substr(0, rest.find(quoted ? L'"' : L' ')), std::wstring(CutFirstToken(texts.PlaceText(text))));
 
-        const int capacity = kCapacities[Below(random, 11)];
+        const int capacity = kCapacities[Below(random, static_cast<int>(std::size(kCapacities)))];
         wchar_t* path = texts.PlaceText(text);
         wchar_t* extension = destinations.Characters(capacity);
         GetExtension(path, extension, capacity);
