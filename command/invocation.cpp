@@ -92,6 +92,22 @@ LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* commandLine)
     return LaunchAction::OpenParentFolder;
 }
 
+LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar_t* commandLine)
+{
+    {
+        IdListHolder selection(ReadSingleSelection(dataObject));
+        if (selection) ProbeShortcut(selection.get(), target.out(), nullptr);
+    }
+    if (!target) return LaunchAction::Nothing;
+
+    wchar_t path[MAX_PATH] = L"";
+    SHGetPathFromIDListW(target.get(), path);
+    wchar_t launcher[LAUNCHER_CAPACITY];
+    BOOL stockVerb = FALSE;
+    const BOOL found = FindFileManager(launcher, &stockVerb);
+    return DecideLaunch({target.get(), path, launcher, found, stockVerb}, commandLine);
+}
+
 HRESULT InvokeCommand(IDataObject* dataObject, const CMINVOKECOMMANDINFO* info)
 {
     // The one command is offset 0; verbs given as text are not served.
@@ -100,20 +116,8 @@ HRESULT InvokeCommand(IDataObject* dataObject, const CMINVOKECOMMANDINFO* info)
     if (!dataObject) return E_FAIL;
 
     IdListHolder target;
-    {
-        IdListHolder selection(ReadSingleSelection(dataObject));
-        if (selection) ProbeShortcut(selection.get(), target.out(), nullptr);
-    }
-    if (!target) return E_FAIL;
-
-    wchar_t path[MAX_PATH] = L"";
-    SHGetPathFromIDListW(target.get(), path);
-    wchar_t launcher[LAUNCHER_CAPACITY];
-    BOOL stockVerb = FALSE;
-    const BOOL found = FindFileManager(launcher, &stockVerb);
-
     wchar_t commandLine[COMMAND_LINE_CAPACITY];
-    switch (DecideLaunch({target.get(), path, launcher, found, stockVerb}, commandLine)) {
+    switch (PlanInvocation(dataObject, target, commandLine)) {
     case LaunchAction::StartProcess:
         return StartProgram(commandLine) ? S_OK : E_FAIL;
     case LaunchAction::OpenParentFolder:

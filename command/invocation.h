@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "shellns/holders.h"
+
 // Room for a composed command line, terminator included: 8192 + 260.
 const int COMMAND_LINE_CAPACITY = 8452;
 
@@ -27,6 +29,11 @@ enum class LaunchAction {
 // (COMMAND_LINE_CAPACITY characters) holds the command line to start; for
 // the other answers its content means nothing.
 LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* commandLine);
+
+// All that InvokeCommand does short of acting: reads the selected shortcut's
+// target into `target` (null when there is none), asks FindFileManager and
+// decides, composing the command line into `commandLine`.
+LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar_t* commandLine);
 
 // The handler's InvokeCommand on the data object it holds (null when none).
 // S_OK when a program was started or the shell performed the default verb;

@@ -13,15 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "command/file_manager.h"
 #include "command/invocation.h"
-#include "command/selection.h"
 #include "module/module.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
-#include "shellns/shortcut_probe.h"
 #include "support/counting_data_object.h"
 #include "support/counting_malloc.h"
+#include "support/handler_objects.h"
 #include "support/scratch_registry.h"
 #include "support/shell_items.h"
 
@@ -81,36 +79,26 @@ DWORD HandleCount()
     return count;
 }
 
-ULONG ReferencesOf(IUnknown* object)
-{
-    object->AddRef();
-    return object->Release();
-}
-
 Bytes BytesOf(const ITEMIDLIST* list)
 {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(list);
     return Bytes(bytes, bytes + IdListSize(list));
 }
 
-// What InvokeCommand gathers and decides, short of starting anything: the
-// command line it would start, or a note of why it would not.
+// The command line InvokeCommand would start, or a note of why it would not,
+// without starting anything.
 std::wstring DecidedCommandLine(IDataObject* data)
 {
     IdListHolder target;
-    {
-        IdListHolder selection(ReadSingleSelection(data));
-        if (selection) ProbeShortcut(selection.get(), target.out(), nullptr);
-    }
-    if (!target) return L"(no target)";
-    wchar_t path[MAX_PATH] = L"";
-    SHGetPathFromIDListW(target.get(), path);
-    wchar_t launcher[LAUNCHER_CAPACITY];
-    BOOL stockVerb = FALSE;
-    const BOOL found = FindFileManager(launcher, &stockVerb);
     wchar_t commandLine[COMMAND_LINE_CAPACITY];
-    const LaunchFacts facts = {target.get(), path, launcher, found, stockVerb};
-    return DecideLaunch(facts, commandLine) == LaunchAction::StartProcess ? commandLine : L"(nothing started)";
+    switch (PlanInvocation(data, target, commandLine)) {
+    case LaunchAction::StartProcess:
+        return commandLine;
+    case LaunchAction::Nothing:
+        return L"(no target)";
+    default:
+        return L"(nothing started)";
+    }
 }
 
 void RunRound(IDataObject* data, const std::wstring& expectedLine)
