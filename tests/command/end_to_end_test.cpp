@@ -15,6 +15,7 @@
 #include "module/module.h"
 #include "shellns/id_list.h"
 #include "support/counting_malloc.h"
+#include "support/handler_objects.h"
 #include "support/shell_items.h"
 
 namespace {
@@ -226,24 +227,6 @@ ProgramRun RunProgram(std::wstring commandLine)
     CloseHandle(process.hThread);
     run.output = Lines(ReadAll(outputPath));
     return run;
-}
-
-IContextMenu* NewHandler()
-{
-    IClassFactory* factory = nullptr;
-    EXPECT_EQ(S_OK, DllGetClassObject(HANDLER_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-    IContextMenu* menu = nullptr;
-    if (factory) {
-        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)));
-        factory->Release();
-    }
-    return menu;
-}
-
-ULONG ReferencesOf(IUnknown* object)
-{
-    object->AddRef();
-    return object->Release();
 }
 
 struct RightClick {

@@ -13,6 +13,7 @@
 #include "module/module.h"
 #include "support/counting_data_object.h"
 #include "support/counting_malloc.h"
+#include "support/handler_objects.h"
 #include "support/shell_items.h"
 
 namespace {
@@ -91,18 +92,6 @@ TEST(DecideLaunch, ChoosesTheProgramAndComposesItsCommandLine)
         EXPECT_EQ(L'#', commandLine[COMMAND_LINE_CAPACITY]);
         if (c.action == LaunchAction::StartProcess) EXPECT_EQ(c.commandLine, std::wstring(commandLine.data()));
     }
-}
-
-IContextMenu* NewHandler()
-{
-    IClassFactory* factory = nullptr;
-    EXPECT_EQ(S_OK, DllGetClassObject(HANDLER_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-    IContextMenu* menu = nullptr;
-    if (factory) {
-        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)));
-        factory->Release();
-    }
-    return menu;
 }
 
 TEST(InvokeCommand, RefusesWhatItCannotCarryOut)

@@ -14,23 +14,12 @@
 #include "module/module.h"
 #include "support/counting_data_object.h"
 #include "support/counting_malloc.h"
+#include "support/handler_objects.h"
 #include "support/shell_items.h"
 
 namespace {
 
 const UINT kIdCmdFirst = 40;
-
-IContextMenu* NewHandler()
-{
-    IClassFactory* factory = nullptr;
-    EXPECT_EQ(S_OK, DllGetClassObject(HANDLER_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-    IContextMenu* menu = nullptr;
-    if (factory) {
-        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)));
-        factory->Release();
-    }
-    return menu;
-}
 
 void Initialize(IContextMenu* handler, IDataObject* data)
 {
@@ -38,13 +27,6 @@ void Initialize(IContextMenu* handler, IDataObject* data)
     ASSERT_EQ(S_OK, handler->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init)));
     EXPECT_EQ(S_OK, init->Initialize(nullptr, data, nullptr));
     init->Release();
-}
-
-// The shell's reference count of its own data object, read without changing it.
-ULONG ReferencesOf(IDataObject* data)
-{
-    data->AddRef();
-    return data->Release();
 }
 
 // A real popup menu holding two items of other handlers, as the shell's menu
