@@ -160,12 +160,14 @@ TEST(FindFileManager, UnterminatedCommandFillingTheRoomReadsAsEmpty)
 {
     ScratchRegistry scratch;
     SetValue(scratch.classesRoot(), L"Folder\\shell", nullptr, L"Norrvane");
-    const std::wstring command = CommandOfLength(259);
+    // A character stands behind the stored bytes, so that the registry cannot
+    // find a terminator there and add it.
+    const std::wstring command = CommandOfLength(259) + L"X";
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(scratch.classesRoot(), L"Folder\\shell\\Norrvane\\command", 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, &key, nullptr));
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.data()),
-                                            static_cast<DWORD>(command.size() * sizeof(wchar_t))));
+                                            static_cast<DWORD>((command.size() - 1) * sizeof(wchar_t))));
     RegCloseKey(key);
 
     wchar_t launcher[LAUNCHER_CAPACITY];
