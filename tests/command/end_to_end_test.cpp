@@ -16,6 +16,7 @@
 #include "shellns/id_list.h"
 #include "support/counting_malloc.h"
 #include "support/handler_objects.h"
+#include "support/scratch_registry.h"
 #include "support/shell_items.h"
 
 namespace {
@@ -102,43 +103,22 @@ private:
 };
 
 // Sets the default value of HKEY_CLASSES_ROOT\`path`, creating the key.
-void SetDefault(const wchar_t* path, const std::wstring& text)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
-    RegCloseKey(key);
-}
-
-// The default value of HKEY_CLASSES_ROOT\`path`; empty when there is none.
-std::wstring DefaultOf(const wchar_t* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::wstring();
-    wchar_t text[1024] = L"";
-    DWORD bytes = sizeof text - sizeof(wchar_t);
-    if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &bytes) != ERROR_SUCCESS)
-        text[0] = L'\0';
-    RegCloseKey(key);
-    return text;
-}
+void SetDefault(const wchar_t* path, const std::wstring& text) { SetValue(HKEY_CLASSES_ROOT, path, nullptr, text); }
 
 // The folder verbs of this prefix's registry, for one test: the default
 // verb of folders is put back as it was and the verbs the test adds are
 // removed.
 class FolderVerbs {
 public:
-    FolderVerbs() : hadDefault_(HasDefault(L"Folder\\shell")), savedDefault_(DefaultOf(L"Folder\\shell"))
+    FolderVerbs() : saved_(ReadValue(HKEY_CLASSES_ROOT, L"Folder\\shell", nullptr))
     {
         RemoveAdded();
     }
     ~FolderVerbs()
     {
         RemoveAdded();
-        if (hadDefault_)
-            SetDefault(L"Folder\\shell", savedDefault_);
+        if (saved_.present)
+            SetDefault(L"Folder\\shell", saved_.text);
         else
             RegDeleteKeyValueW(HKEY_CLASSES_ROOT, L"Folder\\shell", nullptr);
     }
@@ -156,18 +136,12 @@ public:
     }
 
 private:
-    static bool HasDefault(const wchar_t* path)
-    {
-        return RegGetValueW(HKEY_CLASSES_ROOT, path, nullptr, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS;
-    }
     static void RemoveAdded()
     {
         RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Folder\\shell\\Norrvane");
         RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Folder\\shell\\Viewer");
     }
-    bool hadDefault_;
-    std::wstring savedDefault_;
+    ValueRead saved_;
 };
 
 // The handler key of shortcut files as Windows has it, naming the system's
