@@ -31,6 +31,7 @@
 #include "command/invocation.h"
 #include "command/menu.h"
 #include "module/module.h"
+#include "utf8.h"
 
 namespace {
 
@@ -56,14 +57,6 @@ double Median(std::vector<double> samples)
     const size_t middle = samples.size() / 2;
     std::nth_element(samples.begin(), samples.begin() + middle, samples.end());
     return samples[middle];
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(bytes > 0 ? bytes - 1 : 0, '\0');
-    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], bytes, nullptr, nullptr);
-    return out;
 }
 
 [[noreturn]] void Fail(const char* what, HRESULT status)

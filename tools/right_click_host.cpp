@@ -12,18 +12,16 @@
 #include <cstdio>
 #include <string>
 
+#include "utf8.h"
+
 namespace {
 
 const wchar_t kHandlerKey[] = L"lnkfile\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
 
 void Print(const std::wstring& text)
 {
-    const std::wstring line = text + L"\n";
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0,
-                                          nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &utf8[0], bytes, nullptr, nullptr);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    const std::string line = Utf8(text + L"\n");
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
 

@@ -8,17 +8,9 @@
 
 #include <string>
 
-namespace {
+#include "utf8.h"
 
-std::string Utf8(const wchar_t* text)
-{
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) return std::string();
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], bytes, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(bytes) - 1);
-    return utf8;
-}
+namespace {
 
 bool WriteAll(HANDLE file, const std::string& bytes)
 {
