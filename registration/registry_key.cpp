@@ -1,8 +1,67 @@
 #include "registration/registry_key.h"
 
 namespace {
+
 const REGSAM kReadWrite = KEY_READ | KEY_WRITE;
+
+// The registry allows keys this many levels deep; a walk that goes deeper is
+// going round in circles.
+const int kDeepestLevel = 512;
+
+// Opens the key itself, never what it may link to.
+LONG OpenKeyOrLink(HKEY parent, const wchar_t* name, REGSAM access, HKEY* key)
+{
+    return RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, key);
 }
+
+bool IsSymbolicLink(HKEY key)
+{
+    DWORD type = REG_NONE;
+    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+// Deletes the very key behind the handle: a link goes alone, its target stays.
+// The registry routines would delete the target of a link instead.
+bool DeleteOpenedKey(HKEY key)
+{
+    using NtDeleteKeyRoutine = LONG(WINAPI*)(HANDLE);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto deleteKey = reinterpret_cast<NtDeleteKeyRoutine>(
+        reinterpret_cast<void (*)()>(ntdll ? GetProcAddress(ntdll, "NtDeleteKey") : nullptr));
+    return deleteKey && deleteKey(key) == 0;
+}
+
+bool DeleteKeyTreeAt(HKEY parent, const wchar_t* name, int level)
+{
+    HKEY opened = nullptr;
+    LONG status = OpenKeyOrLink(parent, name, KEY_ALL_ACCESS, &opened);
+    // A key that may be deleted but not read is still tried: it may be empty.
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        status = OpenKeyOrLink(parent, name, DELETE, &opened);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_SUCCESS) return false;
+    RegistryKey key(opened);
+
+    if (level < kDeepestLevel && !IsSymbolicLink(key.get())) {
+        wchar_t subkey[256];
+        wchar_t previous[256] = L"";
+        DWORD index = 0;
+        // While deletions succeed the first subkey is a new one each time; a
+        // subkey that comes round again resisted, and is stepped over.
+        while (RegEnumKeyW(key.get(), index, subkey, 256) == ERROR_SUCCESS) {
+            if (lstrcmpiW(subkey, previous) != 0) {
+                DeleteKeyTreeAt(key.get(), subkey, level + 1);
+                lstrcpyW(previous, subkey);
+            } else {
+                ++index;
+            }
+        }
+    }
+    return DeleteOpenedKey(key.get());
+}
+
+}  // namespace
 
 HKEY OpenKey(HKEY parent, const wchar_t* path)
 {
@@ -19,25 +78,4 @@ HKEY CreateKey(HKEY parent, const wchar_t* name)
     return status == ERROR_SUCCESS ? key : nullptr;
 }
 
-bool DeleteKeyTree(HKEY parent, const wchar_t* name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        wchar_t subkey[256];
-        wchar_t previous[256] = L"";
-        DWORD index = 0;
-        // While deletions succeed the first subkey is a new one each time; a
-        // subkey that comes round again resisted, and is stepped over.
-        while (RegEnumKeyW(key, index, subkey, 256) == ERROR_SUCCESS) {
-            if (lstrcmpiW(subkey, previous) != 0) {
-                DeleteKeyTree(key, subkey);
-                lstrcpyW(previous, subkey);
-            } else {
-                ++index;
-            }
-        }
-        RegCloseKey(key);
-    }
-    LONG status = RegDeleteKeyW(parent, name);
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-}
+bool DeleteKeyTree(HKEY parent, const wchar_t* name) { return DeleteKeyTreeAt(parent, name, 1); }

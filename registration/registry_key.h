@@ -10,8 +10,9 @@ HKEY OpenKey(HKEY parent, const wchar_t* path);
 HKEY CreateKey(HKEY parent, const wchar_t* name);
 
 // Deletes `name` below `parent` with all its subkeys, as far as it can. A
-// subkey that resists is stepped over. True when the key is gone afterwards,
-// also when it was never there.
+// subkey that resists is stepped over. A symbolic link is deleted as the link
+// itself and never followed; the walk stops at the registry's deepest level.
+// True when the key is gone afterwards, also when it was never there.
 bool DeleteKeyTree(HKEY parent, const wchar_t* name);
 
 // Owns one key handle and closes it at the end of its scope.

@@ -52,10 +52,13 @@ void SetAccess(HKEY root, const std::wstring& path, PACL dacl)
 struct Scratch {
     ScratchRegistry registry;
     std::vector<std::wstring> locked;
+    std::vector<std::wstring> links;
 
     ~Scratch()
     {
         for (const std::wstring& path : locked) SetAccess(cr(), path, nullptr);
+        // Clearing the scratch keys away would follow the links left behind.
+        for (const std::wstring& path : links) DeleteLink(cr(), path.c_str());
     }
     HKEY cr() const { return registry.classesRoot(); }
     HKEY lm() const { return registry.localMachine(); }
@@ -77,6 +80,25 @@ struct Scratch {
         return !KeyExists(cr(), path.c_str());
     }
     void Delete(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path.c_str()); }
+    // Below `under`, a link to a key elsewhere that holds a value, and a link
+    // back to `under` itself: neither may be followed.
+    void PlantLinks(const std::wstring& under)
+    {
+        SetValue(lm(), L"Victim\\Inner", L"Note", L"kept");
+        AddLink(under + L"\\ToVictim", lm(), L"Victim");
+        AddLink(under + L"\\Loop", cr(), under);
+    }
+    void AddLink(const std::wstring& path, HKEY targetRoot, const std::wstring& target)
+    {
+        CreateLink(cr(), path.c_str(), targetRoot, target.c_str());
+        links.push_back(path);
+    }
+    void ExpectVictimKept() const
+    {
+        if (links.empty()) return;
+        EXPECT_EQ(L"kept", ReadValue(lm(), L"Victim\\Inner", L"Note").text);
+        for (const std::wstring& link : links) EXPECT_FALSE(KeyExists(cr(), link.c_str())) << link;
+    }
     // Below a volatile key no lasting key can be created.
     void MakeVolatile(const std::wstring& path)
     {
@@ -336,6 +358,8 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
         {"5.x, handler key keeps a subkey", kBefore,
          [](Scratch& s) { s.Lock(std::wstring(HANDLER_KEY_PATH) + L"\\Extra"); }, E_FAIL,
          {Handler::Ours, false, false, false}},
+        {"6.0, links below the class key", kVista, [](Scratch& s) { s.PlantLinks(kClassKey + L"\\Extra"); }, S_OK,
+         {Handler::Stock, false, false, false}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -345,6 +369,7 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
         EXPECT_EQ(row.result, UnregisterServer(row.regime));
         ExpectEntries(s, row.after);
         EXPECT_TRUE(KeyExists(s.cr(), kHandlerParent));
+        s.ExpectVictimKept();
     }
 }
 
@@ -375,6 +400,18 @@ TEST(Registration, DeleteKeyTreeRemovesWhatItCanAndSaysWhetherTheKeyIsGone)
              CreatePath(s.cr(), L"Tree\\z");
          },
          false, {L"Tree\\m"}},
+        {"links to a key elsewhere and back up",
+         [](Scratch& s) {
+             CreatePath(s.cr(), L"Tree\\e");
+             s.PlantLinks(L"Tree\\a");
+         },
+         true, {}},
+        {"a link itself",
+         [](Scratch& s) {
+             SetValue(s.lm(), L"Victim\\Inner", L"Note", L"kept");
+             s.AddLink(L"Tree", s.lm(), L"Victim");
+         },
+         true, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -385,6 +422,7 @@ TEST(Registration, DeleteKeyTreeRemovesWhatItCanAndSaysWhetherTheKeyIsGone)
         for (const wchar_t* deleted : {L"Tree\\a", L"Tree\\e", L"Tree\\z"})
             EXPECT_FALSE(KeyExists(s.cr(), deleted)) << deleted;
         for (const std::wstring& path : row.kept) EXPECT_TRUE(s.IsLocked(path));
+        s.ExpectVictimKept();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -10,8 +11,10 @@ LONG scratchCounter = 0;
 
 ScratchRegistry::ScratchRegistry()
 {
+    // Wine hands out the same process ids run after run: the time keeps a key
+    // that a crashed run left behind out of the way.
     path_ = L"Software\\NorrvaneShLnkTests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(InterlockedIncrement(&scratchCounter));
+            std::to_wstring(InterlockedIncrement(&scratchCounter)) + L"-" + std::to_wstring(GetTickCount());
     std::wstring cr = path_ + L"\\HKCR", lm = path_ + L"\\HKLM";
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, cr.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, &classesRoot_, nullptr));
@@ -73,4 +76,55 @@ ValueRead ReadValue(HKEY root, const wchar_t* path, const wchar_t* name)
     }
     RegCloseKey(key);
     return read;
+}
+
+namespace {
+
+// The registry's own name of an open key (\Registry\...), which a link holds.
+std::wstring NativeKeyName(HKEY key)
+{
+    using QueryKey = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    const int kKeyNameInformation = 3;
+    const auto query = reinterpret_cast<QueryKey>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    std::vector<BYTE> information(4096);
+    ULONG length = 0;
+    if (!query || query(key, kKeyNameInformation, information.data(), static_cast<ULONG>(information.size()),
+                        &length) != 0)
+        return std::wstring();
+    ULONG bytes = 0;
+    std::memcpy(&bytes, information.data(), sizeof bytes);
+    const wchar_t* name = reinterpret_cast<const wchar_t*>(information.data() + sizeof bytes);
+    return std::wstring(name, bytes / sizeof(wchar_t));
+}
+
+}  // namespace
+
+void CreateLink(HKEY root, const wchar_t* path, HKEY targetRoot, const wchar_t* target)
+{
+    HKEY targetKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(targetRoot, target, 0, KEY_READ, &targetKey));
+    const std::wstring name = NativeKeyName(targetKey);
+    RegCloseKey(targetKey);
+    ASSERT_FALSE(name.empty());
+    HKEY link = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS,
+                                             nullptr, &link, nullptr));
+    // A link's value holds the name without a terminator.
+    const LONG set = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                                    reinterpret_cast<const BYTE*>(name.data()),
+                                    static_cast<DWORD>(name.size() * sizeof(wchar_t)));
+    RegCloseKey(link);
+    ASSERT_EQ(ERROR_SUCCESS, set);
+}
+
+void DeleteLink(HKEY root, const wchar_t* path)
+{
+    using DeleteKey = LONG(WINAPI*)(HANDLE);
+    const auto deleteKey = reinterpret_cast<DeleteKey>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    HKEY link = nullptr;
+    if (RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, DELETE, &link) != ERROR_SUCCESS) return;
+    deleteKey(link);
+    RegCloseKey(link);
 }

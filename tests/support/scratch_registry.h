@@ -27,6 +27,13 @@ void CreatePath(HKEY root, const wchar_t* path, bool isVolatile = false);
 void SetValue(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ);
 bool KeyExists(HKEY root, const wchar_t* path);
 
+// Makes `path` below `root` a symbolic link to the key `target` names below
+// `targetRoot`: opening the link opens that key.
+void CreateLink(HKEY root, const wchar_t* path, HKEY targetRoot, const wchar_t* target);
+
+// Deletes the link `path` below `root` itself, when it is there.
+void DeleteLink(HKEY root, const wchar_t* path);
+
 struct ValueRead {
     bool present = false;
     DWORD type = 0;
