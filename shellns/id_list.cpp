@@ -7,18 +7,23 @@
 
 namespace {
 
-// The shell's allocator, filled on first use and never released: the shell
-// hands out the same one every time, so a race of two first uses is harmless.
-IMalloc* shellAllocator = nullptr;
+// The shell's allocator, obtained on first use and never released. Objects of
+// every apartment of the process may ask for it at once: it is published with
+// a compare-and-exchange, and whoever loses the race gives back its own copy.
+IMalloc* volatile shellAllocator = nullptr;
+
+void* volatile* AllocatorSlot() { return reinterpret_cast<void* volatile*>(&shellAllocator); }
 
 IMalloc* ObtainShellAllocator()
 {
-    if (!shellAllocator) {
-        IMalloc* obtained = nullptr;
-        if (SHGetMalloc(&obtained) != S_OK) return nullptr;
-        shellAllocator = obtained;
-    }
-    return shellAllocator;
+    IMalloc* current = static_cast<IMalloc*>(InterlockedCompareExchangePointer(AllocatorSlot(), nullptr, nullptr));
+    if (current) return current;
+    IMalloc* obtained = nullptr;
+    if (SHGetMalloc(&obtained) != S_OK || !obtained) return nullptr;
+    current = static_cast<IMalloc*>(InterlockedCompareExchangePointer(AllocatorSlot(), obtained, nullptr));
+    if (!current) return obtained;
+    obtained->Release();
+    return current;
 }
 
 // Item counts are read and written bytewise: a list may start at any address.
@@ -60,7 +65,7 @@ void ShellFree(void* block)
     if (IMalloc* allocator = ObtainShellAllocator()) allocator->Free(block);
 }
 
-void SetShellAllocatorForTests(IMalloc* allocator) { shellAllocator = allocator; }
+void SetShellAllocatorForTests(IMalloc* allocator) { InterlockedExchangePointer(AllocatorSlot(), allocator); }
 
 const ITEMIDLIST* IdListNext(const ITEMIDLIST* item)
 {
