@@ -13,16 +13,32 @@ const wchar_t kStockVerb[] = L"open";
 // one kept back from the read.
 const DWORD kValueCapacity = 260;
 
+// Reads a command value into `command` (kValueCapacity characters). An
+// expandable value is expanded within the same room, and reads as empty when
+// it does not fit there.
+bool ReadCommand(const wchar_t* path, wchar_t* command)
+{
+    DWORD type = REG_NONE;
+    if (!ReadDefaultValue(path, command, kValueCapacity, &type)) return false;
+    if (type != REG_EXPAND_SZ) return true;
+    wchar_t raw[kValueCapacity];
+    lstrcpyW(raw, command);
+    const DWORD needed = ExpandEnvironmentStringsW(raw, command, kValueCapacity - 1);
+    if (needed == 0 || needed > kValueCapacity - 1) command[0] = L'\0';
+    return true;
+}
+
 }  // namespace
 
-bool ReadDefaultValue(const wchar_t* path, wchar_t* value, DWORD capacity)
+bool ReadDefaultValue(const wchar_t* path, wchar_t* value, DWORD capacity, DWORD* type)
 {
     value[0] = L'\0';
+    if (type) *type = REG_NONE;
     HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
     RegistryKey key(opened);
     DWORD bytes = (capacity - 1) * sizeof(wchar_t);
-    if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes) !=
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, type, reinterpret_cast<BYTE*>(value), &bytes) !=
         ERROR_SUCCESS) {
         value[0] = L'\0';
         return true;
@@ -55,6 +71,22 @@ const wchar_t* FindLastBackslash(const wchar_t* text)
     return last;
 }
 
+bool IsFullyQualifiedPath(const wchar_t* path)
+{
+    const bool driveLetter = (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
+    if (driveLetter) return path[1] == L':' && path[2] == L'\\';
+    if (path[0] != L'\\' || path[1] != L'\\') return false;
+    // \\server\share\: two names, each closed by a backslash.
+    const wchar_t* name = path + 2;
+    for (int names = 0; names < 2; ++names) {
+        const wchar_t* end = name;
+        while (*end != L'\0' && *end != L'\\') ++end;
+        if (end == name || *end == L'\0') return false;
+        name = end + 1;
+    }
+    return true;
+}
+
 bool NamesFileManagerExecutable(const wchar_t* path)
 {
     static const wchar_t* const kExecutables[] = {L"Norrvane.exe", L"Norrvane32.exe", L"Norrvane64.exe"};
@@ -68,13 +100,14 @@ bool NamesFileManagerExecutable(const wchar_t* path)
 // Two passes, folders then directories, each starting from the default verb
 // of folders, which is read afresh so that the second pass sees a change. The
 // directory command, when accepted, wins over the folder command.
-BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb)
+BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb, BOOL* relativeCommand)
 {
     static const wchar_t* const kCommandKeys[] = {L"Folder\\shell\\Norrvane\\command",
                                                   L"Directory\\shell\\Norrvane\\command"};
     lstrcpyW(launcher, L"explorer.exe");
     BOOL found = FALSE;
     BOOL stock = FALSE;
+    BOOL relative = FALSE;
     for (const wchar_t* commandKey : kCommandKeys) {
         wchar_t verb[kValueCapacity];
         bool fileManagerIsDefault = false;
@@ -85,13 +118,18 @@ BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb)
         if (!fileManagerIsDefault) break;
 
         wchar_t command[kValueCapacity];
-        if (!ReadDefaultValue(commandKey, command, kValueCapacity)) continue;
+        if (!ReadCommand(commandKey, command) || command[0] == L'\0') continue;
         const wchar_t* executable = CutFirstToken(command);
-        if (NamesFileManagerExecutable(executable)) {
+        // A relative path would be looked up from the host's current folder,
+        // which may be anyone's.
+        if (!IsFullyQualifiedPath(executable)) {
+            relative = TRUE;
+        } else if (NamesFileManagerExecutable(executable)) {
             wsprintfW(launcher, L"\"%s\"", executable);
             found = TRUE;
         }
     }
     *stockVerb = stock;
+    *relativeCommand = relative;
     return found;
 }

@@ -4,6 +4,7 @@
 
 #include "command/file_manager.h"
 #include "command/selection.h"
+#include "shellns/folder_binding.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
 #include "shellns/shortcut_probe.h"
@@ -13,14 +14,37 @@ namespace {
 // The longest command line, terminator included.
 const int kCommandLineLimit = COMMAND_LINE_CAPACITY - 1;
 
-// Appends `text` when it fits within the command line limit.
-bool Append(wchar_t* commandLine, const wchar_t* text)
+// Appends `addition` when the whole text, terminator included, still fits in
+// `limit` characters.
+bool Append(wchar_t* text, int limit, const wchar_t* addition)
 {
-    const int length = lstrlenW(commandLine);
-    const int added = lstrlenW(text);
-    if (length + added + 1 > kCommandLineLimit) return false;
-    lstrcpyW(commandLine + length, text);
+    const int length = lstrlenW(text);
+    const int added = lstrlenW(addition);
+    if (length + added + 1 > limit) return false;
+    lstrcpyW(text + length, addition);
     return true;
+}
+
+// The file manager's executable: its launcher text without the quotation
+// marks around it.
+bool ExecutableOfLauncher(const wchar_t* launcher, wchar_t* application)
+{
+    const int length = lstrlenW(launcher);
+    if (length < 3 || launcher[0] != L'"' || launcher[length - 1] != L'"' || length - 1 > APPLICATION_CAPACITY)
+        return false;
+    lstrcpynW(application, launcher + 1, length - 1);
+    return true;
+}
+
+// explorer.exe in the system's Windows folder, never one that a search for
+// the bare name would find first.
+bool ExplorerInWindowsFolder(const wchar_t* windowsFolder, wchar_t* application)
+{
+    const int length = lstrlenW(windowsFolder);
+    if (length == 0) return false;
+    const wchar_t* name = windowsFolder[length - 1] == L'\\' ? L"explorer.exe" : L"\\explorer.exe";
+    application[0] = L'\0';
+    return Append(application, APPLICATION_CAPACITY, windowsFolder) && Append(application, APPLICATION_CAPACITY, name);
 }
 
 // The file manager selects the target given behind " /select,"; a target
@@ -29,9 +53,11 @@ bool Append(wchar_t* commandLine, const wchar_t* text)
 LaunchAction ComposeFileManagerLine(const LaunchFacts& facts, wchar_t* commandLine)
 {
     if (facts.path[0] != L'\0')
-        return Append(commandLine, L" /select,") && Append(commandLine, facts.path) ? LaunchAction::StartProcess
-                                                                                     : LaunchAction::OpenParentFolder;
-    if (!Append(commandLine, L":*")) return LaunchAction::OpenParentFolder;
+        return Append(commandLine, kCommandLineLimit, L" /select,") &&
+                       Append(commandLine, kCommandLineLimit, facts.path)
+                   ? LaunchAction::StartProcess
+                   : LaunchAction::OpenParentFolder;
+    if (!Append(commandLine, kCommandLineLimit, L":*")) return LaunchAction::OpenParentFolder;
     const int length = lstrlenW(commandLine);
     const int capacity = kCommandLineLimit - length;
     if (capacity < 2 || !IdListToHex(facts.target, commandLine + length, capacity))
@@ -43,20 +69,38 @@ LaunchAction ComposeFileManagerLine(const LaunchFacts& facts, wchar_t* commandLi
 // marks.
 LaunchAction ComposeExplorerLine(const LaunchFacts& facts, wchar_t* commandLine)
 {
-    return Append(commandLine, L" /n,/e,/select,\"") && Append(commandLine, facts.path) &&
-                   Append(commandLine, L"\"")
+    return Append(commandLine, kCommandLineLimit, L" /n,/e,/select,\"") &&
+                   Append(commandLine, kCommandLineLimit, facts.path) && Append(commandLine, kCommandLineLimit, L"\"")
                ? LaunchAction::StartProcess
                : LaunchAction::OpenParentFolder;
 }
 
-bool StartProgram(wchar_t* commandLine)
+// Room for any path Windows allows, from the process heap: too much for the
+// stack of the shell's thread.
+class LongPathBuffer {
+public:
+    LongPathBuffer() : text_(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, LONGEST_PATH * sizeof(wchar_t)))) {}
+    ~LongPathBuffer()
+    {
+        if (text_) HeapFree(GetProcessHeap(), 0, text_);
+    }
+    LongPathBuffer(const LongPathBuffer&) = delete;
+    LongPathBuffer& operator=(const LongPathBuffer&) = delete;
+
+    wchar_t* get() const { return text_; }
+
+private:
+    wchar_t* text_;
+};
+
+bool StartProgram(const wchar_t* application, wchar_t* commandLine)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
     // The program is not waited for.
     CloseHandle(process.hProcess);
@@ -82,17 +126,26 @@ bool OpenParentFolder(const ITEMIDLIST* target, HWND window)
 
 }  // namespace
 
-LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* commandLine)
+LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* application, wchar_t* commandLine)
 {
     if (!facts.target) return LaunchAction::Nothing;
+    application[0] = L'\0';
     commandLine[0] = L'\0';
-    if (!Append(commandLine, facts.launcher)) return LaunchAction::OpenParentFolder;
-    if (facts.fileManagerFound) return ComposeFileManagerLine(facts, commandLine);
-    if (facts.path[0] != L'\0' && facts.stockVerb) return ComposeExplorerLine(facts, commandLine);
+    if (!Append(commandLine, kCommandLineLimit, facts.launcher)) return LaunchAction::OpenParentFolder;
+    if (facts.fileManagerFound)
+        return ExecutableOfLauncher(facts.launcher, application) ? ComposeFileManagerLine(facts, commandLine)
+                                                                 : LaunchAction::OpenParentFolder;
+    // The shell's default verb would run the very command refused for being
+    // looked up from the host's current folder.
+    if (facts.relativeCommand) return LaunchAction::Nothing;
+    if (facts.path[0] != L'\0' && facts.stockVerb)
+        return ExplorerInWindowsFolder(facts.windowsFolder, application) ? ComposeExplorerLine(facts, commandLine)
+                                                                         : LaunchAction::OpenParentFolder;
     return LaunchAction::OpenParentFolder;
 }
 
-LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar_t* commandLine)
+LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar_t* application,
+                            wchar_t* commandLine)
 {
     {
         IdListHolder selection(ReadSingleSelection(dataObject));
@@ -100,12 +153,18 @@ LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar
     }
     if (!target) return LaunchAction::Nothing;
 
-    wchar_t path[MAX_PATH] = L"";
-    SHGetPathFromIDListW(target.get(), path);
+    LongPathBuffer path;
+    if (!path.get()) return LaunchAction::Nothing;
+    GetWholePath(target.get(), path.get());
+    wchar_t windowsFolder[MAX_PATH];
+    const UINT folderLength = GetSystemWindowsDirectoryW(windowsFolder, MAX_PATH);
+    if (folderLength == 0 || folderLength >= MAX_PATH) windowsFolder[0] = L'\0';
     wchar_t launcher[LAUNCHER_CAPACITY];
     BOOL stockVerb = FALSE;
-    const BOOL found = FindFileManager(launcher, &stockVerb);
-    return DecideLaunch({target.get(), path, launcher, found, stockVerb}, commandLine);
+    BOOL relativeCommand = FALSE;
+    const BOOL found = FindFileManager(launcher, &stockVerb, &relativeCommand);
+    return DecideLaunch({target.get(), path.get(), launcher, windowsFolder, found, stockVerb, relativeCommand},
+                        application, commandLine);
 }
 
 HRESULT InvokeCommand(IDataObject* dataObject, const CMINVOKECOMMANDINFO* info)
@@ -116,10 +175,11 @@ HRESULT InvokeCommand(IDataObject* dataObject, const CMINVOKECOMMANDINFO* info)
     if (!dataObject) return E_FAIL;
 
     IdListHolder target;
+    wchar_t application[APPLICATION_CAPACITY];
     wchar_t commandLine[COMMAND_LINE_CAPACITY];
-    switch (PlanInvocation(dataObject, target, commandLine)) {
+    switch (PlanInvocation(dataObject, target, application, commandLine)) {
     case LaunchAction::StartProcess:
-        return StartProgram(commandLine) ? S_OK : E_FAIL;
+        return StartProgram(application, commandLine) ? S_OK : E_FAIL;
     case LaunchAction::OpenParentFolder:
         return OpenParentFolder(target.get(), info->hwnd) ? S_OK : E_FAIL;
     case LaunchAction::Nothing:

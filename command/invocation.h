@@ -10,30 +10,39 @@
 // Room for a composed command line, terminator included: 8192 + 260.
 const int COMMAND_LINE_CAPACITY = 8452;
 
-// What the target yields and what FindFileManager answered.
+// Room for the full path of the program to start, terminator included.
+const int APPLICATION_CAPACITY = MAX_PATH;
+
+// What the target yields, what FindFileManager answered and where the system
+// keeps explorer.exe.
 struct LaunchFacts {
-    const ITEMIDLIST* target;  // the shortcut's target list, or null
-    const wchar_t* path;       // the target's file system path; empty when it has none
-    const wchar_t* launcher;   // FindFileManager's launcher text
+    const ITEMIDLIST* target;      // the shortcut's target list, or null
+    const wchar_t* path;           // the target's whole file system path; empty when it has none
+    const wchar_t* launcher;       // FindFileManager's launcher text
+    const wchar_t* windowsFolder;  // the system's Windows folder
     BOOL fileManagerFound;
     BOOL stockVerb;
+    BOOL relativeCommand;          // a command of the file manager's verb names no full path
 };
 
 enum class LaunchAction {
-    Nothing,           // no target: nothing to open
+    Nothing,           // no target, or nothing that may be started
     StartProcess,      // start the command line that DecideLaunch composed
     OpenParentFolder,  // the shell's default verb on the parent part of the target
 };
 
-// Decides what picking the item does. For StartProcess, `commandLine`
-// (COMMAND_LINE_CAPACITY characters) holds the command line to start; for
-// the other answers its content means nothing.
-LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* commandLine);
+// Decides what picking the item does. For StartProcess, `application`
+// (APPLICATION_CAPACITY characters) holds the full path of the program to
+// start, never left to a search, and `commandLine` (COMMAND_LINE_CAPACITY
+// characters) the command line it is given; for the other answers their
+// content means nothing.
+LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* application, wchar_t* commandLine);
 
 // All that InvokeCommand does short of acting: reads the selected shortcut's
 // target into `target` (null when there is none), asks FindFileManager and
-// decides, composing the command line into `commandLine`.
-LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar_t* commandLine);
+// decides, composing the program's path and command line.
+LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar_t* application,
+                            wchar_t* commandLine);
 
 // The handler's InvokeCommand on the data object it holds (null when none).
 // S_OK when a program was started or the shell performed the default verb;

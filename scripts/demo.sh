@@ -145,8 +145,8 @@ unregister_dll() {
 }
 
 # The right-click host, the shortcut maker and the stand-in file manager
-# (also copied as explorer.exe beside the host, where the handler's
-# CreateProcessW finds it before the system's).
+# (also the stand-in for explorer.exe, which goes where the system keeps its
+# own: the handler starts explorer.exe from the Windows folder only).
 build_tools() {
   heading "Building the right-click host and the stand-ins"
   cmake --build "$BUILD_DIR" -j 2 --target right_click_host make_shortcut stand_in_file_manager >/dev/null
@@ -156,6 +156,14 @@ build_tools() {
   RECORD="$PREFIX/drive_c/norrvane-record.txt"
   export NORRVANE_RECORD='C:\norrvane-record.txt'
   note "$TOOLS_DIR: right_click_host.exe, make_shortcut.exe, Norrvane.exe, explorer.exe"
+  cp "$TOOLS_DIR/explorer.exe" "$PREFIX/drive_c/windows/explorer.exe"
+  note 'C:\windows\explorer.exe: the stand-in, in place of Wine'"'"'s own until the end'
+}
+
+# Wine's own explorer.exe back in the Windows folder: the one in the system
+# folder is the same file.
+restore_explorer() {
+  cp "$PREFIX/drive_c/windows/system32/explorer.exe" "$PREFIX/drive_c/windows/explorer.exe"
 }
 
 make_shortcuts() {
@@ -189,7 +197,9 @@ right_click() {
     waited=$((waited + 1))
   done
   if [ "$(record_lines)" -gt "$before" ]; then
-    note "  started: $(tail -n 1 "$RECORD")"
+    local program line
+    IFS=$'\t' read -r program line < <(tail -n 1 "$RECORD")
+    note "  started:      $program" "  command line: $line"
   else
     note "  nothing was started"
   fi
@@ -226,6 +236,7 @@ right_click_after_removal() {
 }
 
 finish() {
+  restore_explorer
   WINEPREFIX="$PREFIX" wineserver -w
   heading "Done"
   note "The prefix stays for a look around: WINEPREFIX=$PREFIX"

@@ -69,6 +69,29 @@ ITEMIDLIST* ParsePathToIdList(const wchar_t* path)
     return list;
 }
 
+BOOL GetWholePath(const ITEMIDLIST* list, wchar_t* path)
+{
+    path[0] = L'\0';
+    // Looked up by name: systems before 6.0 lack it, and the DLL must load there.
+    using GetPathEx = BOOL(WINAPI*)(const ITEMIDLIST*, wchar_t*, DWORD, GPFIDL_FLAGS);
+    HMODULE shell = GetModuleHandleW(L"shell32.dll");
+    const auto getPathEx = reinterpret_cast<GetPathEx>(
+        reinterpret_cast<void (*)()>(shell ? GetProcAddress(shell, "SHGetPathFromIDListEx") : nullptr));
+    const BOOL had = getPathEx ? getPathEx(list, path, LONGEST_PATH, GPFIDL_DEFAULT) : SHGetPathFromIDListW(list, path);
+    if (!had || !path[0]) {
+        path[0] = L'\0';
+        return FALSE;
+    }
+    if (lstrlenW(path) < MAX_PATH - 1) return TRUE;
+
+    ComRef<IShellFolder> desktop;
+    IdListHolder parsed(ParsePathToIdList(path));
+    const bool whole = parsed && GetDesktopFolder(desktop.out()) == S_OK &&
+                       desktop->CompareIDs(0, list, parsed.get()) == S_OK;
+    if (!whole) path[0] = L'\0';
+    return whole ? TRUE : FALSE;
+}
+
 HRESULT BindToFolder(IShellFolder** folder, const ITEMIDLIST* list)
 {
     ComRef<IShellFolder> desktop;

@@ -8,6 +8,16 @@
 // with ShellFree.
 ITEMIDLIST* ParsePathToIdList(const wchar_t* path);
 
+// Room for the longest file system path Windows allows, terminator included.
+const DWORD LONGEST_PATH = 32768;
+
+// Writes the file system path of an absolute list into `path` (LONGEST_PATH
+// characters). TRUE only when the list has a path and the whole of it was
+// had; otherwise FALSE with `path` empty. Some shells cut a long path short
+// without failing, so a path of MAX_PATH - 1 characters or more counts only
+// when it leads back to the same item.
+BOOL GetWholePath(const ITEMIDLIST* list, wchar_t* path);
+
 // The folder of an absolute list (the desktop for null). When the shell
 // cannot bind the list, a folder shortcut on its way is followed.
 HRESULT BindToFolder(IShellFolder** folder, const ITEMIDLIST* list);

@@ -384,8 +384,9 @@ int Run(const std::wstring& dllPath, int iterations)
     // without, behind the file manager's launcher text.
     const wchar_t launcher[] = L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\"";
     const std::wstring targetPath = L"C:\\demo\\Report, final.txt";
-    const LaunchFacts pathFacts = {computer, targetPath.c_str(), launcher, TRUE, FALSE};
-    const LaunchFacts hexFacts = {computer, L"", launcher, TRUE, FALSE};
+    const LaunchFacts pathFacts = {computer, targetPath.c_str(), launcher, L"C:\\Windows", TRUE, FALSE, FALSE};
+    const LaunchFacts hexFacts = {computer, L"", launcher, L"C:\\Windows", TRUE, FALSE, FALSE};
+    std::vector<wchar_t> application(APPLICATION_CAPACITY);
     std::vector<wchar_t> commandLine(COMMAND_LINE_CAPACITY);
     std::vector<double> pathSamples, hexSamples, findSamples, formatSamples;
 
@@ -412,12 +413,13 @@ int Run(const std::wstring& dllPath, int iterations)
         RegisterClipboardFormatW(CFSTR_SHELLIDLIST);
         if (record) formatSamples.push_back(Microseconds(Now() - lookup));
         if (round % 10 == 0) {
-            const double path = TimeBatch([&] { DecideLaunch(pathFacts, commandLine.data()); });
-            const double hex = TimeBatch([&] { DecideLaunch(hexFacts, commandLine.data()); });
+            const double path = TimeBatch([&] { DecideLaunch(pathFacts, application.data(), commandLine.data()); });
+            const double hex = TimeBatch([&] { DecideLaunch(hexFacts, application.data(), commandLine.data()); });
             wchar_t found[LAUNCHER_CAPACITY];
             BOOL stock = FALSE;
             const LONGLONG start = Now();
-            FindFileManager(found, &stock);
+            BOOL relative = FALSE;
+            FindFileManager(found, &stock, &relative);
             const double find = Microseconds(Now() - start);
             if (record) {
                 pathSamples.push_back(path);
@@ -426,7 +428,7 @@ int Run(const std::wstring& dllPath, int iterations)
             }
         }
     }
-    if (DecideLaunch(hexFacts, commandLine.data()) != LaunchAction::StartProcess)
+    if (DecideLaunch(hexFacts, application.data(), commandLine.data()) != LaunchAction::StartProcess)
         Fail("DecideLaunch for the hexadecimal target", E_FAIL);
 
     std::printf("right-click: QueryContextMenu, median us per call, %d calls each, interleaved\n", iterations);

@@ -1,8 +1,9 @@
 // The whole road of one right-click on a shortcut and the pick of the item,
 // with the real shell, real shortcut files and the registry of this Wine
-// prefix: the handler starts the stand-in file manager or the stand-in
-// explorer.exe that lie beside this program, and they record the command
-// line they were given.
+// prefix: the handler starts the stand-in file manager beside this program or
+// the stand-in put in place of the system's explorer.exe, and they record
+// which copy was started and the command line it was given. Copies planted
+// where a search for the program would look first must never run.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -74,32 +75,125 @@ std::vector<std::wstring> Lines(const std::string& utf8)
     return lines;
 }
 
-// The file the stand-ins append their command lines to, named to them (and
-// to every program started from here) through NORRVANE_RECORD.
-class CommandLineRecord {
-public:
-    CommandLineRecord() : path_(folder_.file(L"record.txt"))
-    {
-        SetEnvironmentVariableW(L"NORRVANE_RECORD", path_.c_str());
+// Whether two paths name the same file, however each is spelt.
+bool SameFile(const std::wstring& a, const std::wstring& b)
+{
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    const std::wstring* paths[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE file = CreateFileW(paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const BOOL read = GetFileInformationByHandle(file, &info[i]);
+        CloseHandle(file);
+        if (!read) return false;
     }
-    ~CommandLineRecord() { SetEnvironmentVariableW(L"NORRVANE_RECORD", nullptr); }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
 
-    // The command lines recorded so far, once there are `count` of them or the
-    // wait has run out.
-    std::vector<std::wstring> WaitFor(size_t count) const
+// One start of a stand-in: which copy ran, and its command line.
+struct Started {
+    std::wstring program;
+    std::wstring commandLine;
+};
+
+// The file the stand-ins append their starts to, named to them (and to every
+// program started from here) through NORRVANE_RECORD.
+class StartRecord {
+public:
+    StartRecord() : path_(folder_.file(L"record.txt")) { SetEnvironmentVariableW(L"NORRVANE_RECORD", path_.c_str()); }
+    ~StartRecord() { SetEnvironmentVariableW(L"NORRVANE_RECORD", nullptr); }
+
+    // The starts recorded so far, once there are `count` of them or the wait
+    // of `milliseconds` has run out.
+    std::vector<Started> WaitFor(size_t count, int milliseconds = 30000) const
     {
-        std::vector<std::wstring> lines;
-        for (int waited = 0; waited < 300; ++waited) {
-            lines = Lines(ReadAll(path_));
-            if (lines.size() >= count) break;
+        std::vector<Started> starts;
+        for (int waited = 0;; waited += 100) {
+            starts.clear();
+            for (const std::wstring& line : Lines(ReadAll(path_))) {
+                const size_t tab = line.find(L'\t');
+                starts.push_back({line.substr(0, tab), tab == std::wstring::npos ? L"" : line.substr(tab + 1)});
+            }
+            if (starts.size() >= count || waited >= milliseconds) return starts;
             Sleep(100);
         }
+    }
+    // The command lines of the starts, once there are `count` of them.
+    std::vector<std::wstring> CommandLines(size_t count) const
+    {
+        std::vector<std::wstring> lines;
+        for (const Started& start : WaitFor(count)) lines.push_back(start.commandLine);
         return lines;
     }
 
 private:
     TempFolder folder_;
     std::wstring path_;
+};
+
+// The stand-in in place of explorer.exe in the Windows folder of this
+// program's own prefix, for the life of the object; then the system's copy,
+// the same file as the one in the system folder, goes back.
+class ExplorerStandIn {
+public:
+    explicit ExplorerStandIn(const std::wstring& standIn)
+    {
+        wchar_t folder[MAX_PATH];
+        GetSystemWindowsDirectoryW(folder, MAX_PATH);
+        path_ = std::wstring(folder) + L"\\explorer.exe";
+        EXPECT_TRUE(CopyFileW(standIn.c_str(), path_.c_str(), FALSE)) << GetLastError();
+    }
+    ~ExplorerStandIn()
+    {
+        wchar_t folder[MAX_PATH];
+        GetSystemDirectoryW(folder, MAX_PATH);
+        EXPECT_TRUE(CopyFileW((std::wstring(folder) + L"\\explorer.exe").c_str(), path_.c_str(), FALSE));
+    }
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+// A current folder of the test's choosing while in scope, as a file dialog
+// leaves the folder the user last looked at.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::wstring& folder)
+    {
+        wchar_t saved[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, saved);
+        saved_ = saved;
+        EXPECT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+    }
+    ~CurrentFolder() { SetCurrentDirectoryW(saved_.c_str()); }
+
+private:
+    std::wstring saved_;
+};
+
+// Copies of a stand-in put where they could be found by mistake; they are
+// removed with their folders at scope end.
+class Planted {
+public:
+    void Add(const std::wstring& standIn, const std::wstring& path)
+    {
+        const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+        if (CreateDirectoryW(folder.c_str(), nullptr)) folders_.push_back(folder);
+        EXPECT_TRUE(CopyFileW(standIn.c_str(), path.c_str(), FALSE)) << GetLastError();
+        files_.push_back(path);
+    }
+    ~Planted()
+    {
+        for (const std::wstring& file : files_) DeleteFileW(file.c_str());
+        for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) RemoveDirectoryW(folder->c_str());
+    }
+
+private:
+    std::vector<std::wstring> files_;
+    std::vector<std::wstring> folders_;
 };
 
 // Sets the default value of HKEY_CLASSES_ROOT\`path`, creating the key.
@@ -123,10 +217,11 @@ public:
             RegDeleteKeyValueW(HKEY_CLASSES_ROOT, L"Folder\\shell", nullptr);
     }
 
-    void UseFileManager(const std::wstring& executable)
+    void UseFileManager(const std::wstring& executable) { UseFileManagerCommand(L"\"" + executable + L"\" \"%1\""); }
+    void UseFileManagerCommand(const std::wstring& command, DWORD type = REG_SZ)
     {
         SetDefault(L"Folder\\shell", L"Norrvane");
-        SetDefault(L"Folder\\shell\\Norrvane\\command", L"\"" + executable + L"\" \"%1\"");
+        SetValue(HKEY_CLASSES_ROOT, L"Folder\\shell\\Norrvane\\command", nullptr, command, type);
     }
     void UseStockVerb() { SetDefault(L"Folder\\shell", L"open"); }
     void UseOtherProgram(const std::wstring& command)
@@ -263,12 +358,27 @@ public:
             computerHex_ = HexOf(computer);
             CoTaskMemFree(computer);
         }
+        // A file of a long name in a deep folder, more than MAX_PATH in all.
+        longTarget_ = folder_.path();
+        for (wchar_t letter = L'a'; longTarget_.size() < 180; ++letter) {
+            longTarget_ += L"\\" + std::wstring(30, letter);
+            CreateDirectoryW(longTarget_.c_str(), nullptr);
+        }
+        longTarget_ += L"\\" + std::wstring(120, L'n') + L".txt";
+        WriteFile(longTarget_, "long");
+        // Wine's shell parses no path this long; it still makes a list of one.
+        ITEMIDLIST* longList = SHSimpleIDListFromPath(longTarget_.c_str());
+        EXPECT_NE(nullptr, longList);
+        if (longList) MakeShortcutToIdList(folder_.file(L"to long.lnk"), longList);
+        CoTaskMemFree(longList);
     }
 
     std::wstring file(const std::wstring& name) const { return folder_.file(name); }
     const std::wstring& path() const { return folder_.path(); }
     // The hexadecimal text of the list of "My Computer".
     const std::wstring& computerHex() const { return computerHex_; }
+    // The path of the target of "to long.lnk", longer than MAX_PATH.
+    const std::wstring& longTarget() const { return longTarget_; }
 
 private:
     static std::wstring HexOf(const ITEMIDLIST* list)
@@ -281,15 +391,19 @@ private:
 
     TempFolder folder_;
     std::wstring computerHex_;
+    std::wstring longTarget_;
 };
 
 class EndToEnd : public ::testing::Test {
 protected:
     ComApartment apartment_;
-    CommandLineRecord record_;
+    StartRecord record_;
     FolderVerbs verbs_;
     Shortcuts shortcuts_;
     const std::wstring programs_ = ProgramsFolder();
+    // The build put a stand-in explorer.exe beside this program too, where a
+    // search for the bare name would find it first.
+    ExplorerStandIn explorer_{programs_ + L"\\explorer.exe"};
 };
 
 TEST_F(EndToEnd, FileManagerSelectsTheTarget)
@@ -316,21 +430,91 @@ TEST_F(EndToEnd, FileManagerSelectsTheTarget)
         const RightClick click = RightClickAndPick(shortcuts_.file(c.shortcut));
         if (c.menuText) EXPECT_EQ(c.menuText, click.menuText);
         EXPECT_EQ(S_OK, click.invoked);
-        const std::vector<std::wstring> lines = record_.WaitFor(++started);
-        ASSERT_EQ(started, lines.size());
-        EXPECT_EQ(c.commandLine, lines.back());
+        const std::vector<Started> starts = record_.WaitFor(++started);
+        ASSERT_EQ(started, starts.size());
+        EXPECT_TRUE(SameFile(fileManager, starts.back().program)) << starts.back().program;
+        EXPECT_EQ(c.commandLine, starts.back().commandLine);
     }
     EXPECT_EQ(L"0000", shortcuts_.computerHex().substr(shortcuts_.computerHex().size() - 4));
 }
 
-TEST_F(EndToEnd, StockVerbStartsExplorerBesideTheProgram)
+// A path longer than MAX_PATH - 1 characters goes to the file manager whole,
+// or, where the shell cannot give it whole, the target goes as its list.
+TEST_F(EndToEnd, LongTargetPathIsNeverCutShort)
+{
+    const std::wstring fileManager = programs_ + L"\\Norrvane.exe";
+    verbs_.UseFileManager(fileManager);
+    const std::wstring launcher = L"\"" + fileManager + L"\"";
+    const std::wstring target = shortcuts_.longTarget();
+    ASSERT_GT(target.size(), static_cast<size_t>(MAX_PATH));
+
+    EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(L"to long.lnk")).invoked);
+    const std::vector<Started> starts = record_.WaitFor(1);
+    ASSERT_EQ(1u, starts.size());
+    const std::wstring& line = starts[0].commandLine;
+    const std::wstring hexStart = launcher + L":*";
+    const bool whole = line == launcher + L" /select," + target;
+    const bool asList = line.compare(0, hexStart.size(), hexStart) == 0 && line.size() > hexStart.size() + 4 &&
+                        line.compare(line.size() - 4, 4, L"0000") == 0;
+    EXPECT_TRUE(whole || asList) << testing::PrintToString(line);
+}
+
+TEST_F(EndToEnd, StockVerbStartsExplorerFromTheWindowsFolder)
 {
     verbs_.UseStockVerb();
+    // Another copy where a search would look next: the current folder.
+    TempFolder browsed;
+    Planted planted;
+    planted.Add(programs_ + L"\\explorer.exe", browsed.file(L"explorer.exe"));
+    CurrentFolder current(browsed.path());
 
     EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(L"to file.lnk")).invoked);
-    const std::vector<std::wstring> expected = {L"explorer.exe /n,/e,/select,\"" +
-                                                shortcuts_.file(L"Report, final.txt") + L"\""};
-    EXPECT_EQ(expected, record_.WaitFor(1));
+    const std::vector<Started> starts = record_.WaitFor(1);
+    ASSERT_EQ(1u, starts.size());
+    EXPECT_TRUE(SameFile(explorer_.path(), starts[0].program)) << starts[0].program;
+    EXPECT_EQ(L"explorer.exe /n,/e,/select,\"" + shortcuts_.file(L"Report, final.txt") + L"\"", starts[0].commandLine);
+}
+
+// Commands that would be resolved against the host's current folder or drive
+// start nothing that was planted there; an expandable command starts the file
+// manager at its expanded path.
+TEST_F(EndToEnd, FileManagerStartsOnlyFromTheFullPathItsCommandNames)
+{
+    const std::wstring standIn = programs_ + L"\\Norrvane.exe";
+    TempFolder scratch;
+    const std::wstring browsed = scratch.file(L"browsed");
+    CreateDirectoryW(browsed.c_str(), nullptr);
+    const std::wstring rootFolder =
+        browsed.substr(0, 3) + L"norrvane-planted-" + std::to_wstring(GetCurrentProcessId());
+    Planted planted;
+    planted.Add(standIn, browsed + L"\\bin\\Norrvane.exe");
+    planted.Add(standIn, scratch.file(L"x\\Norrvane.exe"));
+    planted.Add(standIn, rootFolder + L"\\Norrvane.exe");
+    CurrentFolder current(browsed);
+    SetEnvironmentVariableW(L"NORRVANE_TEST_PROGRAMS", programs_.c_str());
+
+    struct Case {
+        std::wstring command;
+        DWORD type;
+    };
+    const Case cases[] = {
+        {L"bin\\Norrvane.exe \"%1\"", REG_SZ},
+        {L"\"..\\x\\Norrvane.exe\" \"%1\"", REG_SZ},
+        {L"\"" + rootFolder.substr(2) + L"\\Norrvane.exe\" \"%1\"", REG_SZ},
+        {L"\"%NORRVANE_TEST_PROGRAMS%\\Norrvane.exe\" \"%1\"", REG_EXPAND_SZ},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.command));
+        verbs_.UseFileManagerCommand(c.command, c.type);
+        EXPECT_EQ(c.type == REG_EXPAND_SZ ? S_OK : E_FAIL, RightClickAndPick(shortcuts_.file(L"to file.lnk")).invoked);
+    }
+    // Only the last command starts anything; give a planted copy time to show.
+    record_.WaitFor(1);
+    const std::vector<Started> starts = record_.WaitFor(2, 2000);
+    SetEnvironmentVariableW(L"NORRVANE_TEST_PROGRAMS", nullptr);
+    ASSERT_EQ(1u, starts.size());
+    EXPECT_TRUE(SameFile(standIn, starts[0].program)) << starts[0].program;
+    EXPECT_EQ(L"\"" + standIn + L"\" /select," + shortcuts_.file(L"Report, final.txt"), starts[0].commandLine);
 }
 
 TEST_F(EndToEnd, AnotherProgramsVerbOpensTheParentFolder)
@@ -347,7 +531,7 @@ TEST_F(EndToEnd, AnotherProgramsVerbOpensTheParentFolder)
         EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(shortcut)).invoked);
     }
     const std::vector<std::wstring> expected = {L"\"" + viewer + L"\"", L"\"" + viewer + L"\""};
-    EXPECT_EQ(expected, record_.WaitFor(2));
+    EXPECT_EQ(expected, record_.CommandLines(2));
 }
 
 // The host finds the handler as the shell would, through the registration
@@ -386,7 +570,7 @@ TEST_F(EndToEnd, HostRightClicksThroughTheRegisteredDll)
         L"\"" + fileManager + L"\" /select," + target,
         L"explorer.exe /n,/e,/select,\"" + target + L"\"",
     };
-    EXPECT_EQ(expected, record_.WaitFor(2));
+    EXPECT_EQ(expected, record_.CommandLines(2));
 }
 
 }  // namespace

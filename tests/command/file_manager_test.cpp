@@ -16,31 +16,44 @@ TEST(FileManagerText, FirstTokenAndExecutableName)
     struct Case {
         const wchar_t* command;
         const wchar_t* token;
-        bool accepted;
+        bool named;           // the file name is one of the executables
+        bool fullyQualified;  // the token is a path that no current folder or drive changes
     };
     const Case cases[] = {
         {L"\"C:\\Program Files\\Norrvane\\Norrvane64.exe\" \"%1\"", L"C:\\Program Files\\Norrvane\\Norrvane64.exe",
-         true},
-        {L"C:\\Tools\\Norrvane.exe %1", L"C:\\Tools\\Norrvane.exe", true},
-        {L"C:\\Program Files\\Norrvane\\Norrvane.exe %1", L"C:\\Program", false},
-        {L"\"C:\\Program Files\\Norrvane32.exe", L"C:\\Program Files\\Norrvane32.exe", true},
-        {L"c:\\tools\\NORRVANE.EXE", L"c:\\tools\\NORRVANE.EXE", true},
-        {L"C:\\Tools\\Norrvane.exe\t%1", L"C:\\Tools\\Norrvane.exe\t%1", false},
-        {L"Norrvane.exe %1", L"Norrvane.exe", false},
-        {L"\"\"C:\\Tools\\Norrvane.exe\"", L"", false},
-        {L" C:\\Tools\\Norrvane.exe", L"", false},
-        {L"", L"", false},
-        {L"C:\\Tools\\Norrvane.exe.bak", L"C:\\Tools\\Norrvane.exe.bak", false},
-        {L"C:\\Tools\\MyNorrvane.exe", L"C:\\Tools\\MyNorrvane.exe", false},
-        {L"C:\\Tools\\Norrvane.exe\\", L"C:\\Tools\\Norrvane.exe\\", false},
-        {L"C:\\Tools\\N\u00D6RRVANE.exe", L"C:\\Tools\\N\u00D6RRVANE.exe", false},
+         true, true},
+        {L"C:\\Tools\\Norrvane.exe %1", L"C:\\Tools\\Norrvane.exe", true, true},
+        {L"C:\\Program Files\\Norrvane\\Norrvane.exe %1", L"C:\\Program", false, true},
+        {L"\"C:\\Program Files\\Norrvane32.exe", L"C:\\Program Files\\Norrvane32.exe", true, true},
+        {L"c:\\tools\\NORRVANE.EXE", L"c:\\tools\\NORRVANE.EXE", true, true},
+        {L"C:\\Tools\\Norrvane.exe\t%1", L"C:\\Tools\\Norrvane.exe\t%1", false, true},
+        {L"Norrvane.exe %1", L"Norrvane.exe", false, false},
+        {L"\"\"C:\\Tools\\Norrvane.exe\"", L"", false, false},
+        {L" C:\\Tools\\Norrvane.exe", L"", false, false},
+        {L"", L"", false, false},
+        {L"C:\\Tools\\Norrvane.exe.bak", L"C:\\Tools\\Norrvane.exe.bak", false, true},
+        {L"C:\\Tools\\MyNorrvane.exe", L"C:\\Tools\\MyNorrvane.exe", false, true},
+        {L"C:\\Tools\\Norrvane.exe\\", L"C:\\Tools\\Norrvane.exe\\", false, true},
+        {L"C:\\Tools\\N\u00D6RRVANE.exe", L"C:\\Tools\\N\u00D6RRVANE.exe", false, true},
+        {L"bin\\Norrvane.exe \"%1\"", L"bin\\Norrvane.exe", true, false},
+        {L"..\\x\\Norrvane.exe", L"..\\x\\Norrvane.exe", true, false},
+        {L"\\x\\Norrvane.exe", L"\\x\\Norrvane.exe", true, false},
+        {L"C:x\\Norrvane.exe", L"C:x\\Norrvane.exe", true, false},
+        {L"1:\\x\\Norrvane.exe", L"1:\\x\\Norrvane.exe", true, false},
+        {L"C:/x/Norrvane.exe", L"C:/x/Norrvane.exe", false, false},
+        {L"\"\\\\server\\share\\Norrvane.exe\" %1", L"\\\\server\\share\\Norrvane.exe", true, true},
+        {L"\\\\server\\Norrvane.exe", L"\\\\server\\Norrvane.exe", true, false},
+        {L"\\\\server\\\\Norrvane.exe", L"\\\\server\\\\Norrvane.exe", true, false},
+        {L"\\\\\\share\\Norrvane.exe", L"\\\\\\share\\Norrvane.exe", true, false},
+        {L"\\\\server\\share", L"\\\\server\\share", false, false},
     };
     for (const Case& c : cases) {
         std::wstring command = c.command;
         SCOPED_TRACE(testing::PrintToString(command));
         const wchar_t* token = CutFirstToken(&command[0]);
         EXPECT_EQ(std::wstring(c.token), token);
-        EXPECT_EQ(c.accepted, NamesFileManagerExecutable(token));
+        EXPECT_EQ(c.named, NamesFileManagerExecutable(token));
+        EXPECT_EQ(c.fullyQualified, IsFullyQualifiedPath(token));
     }
 }
 
@@ -69,6 +82,7 @@ struct Expected {
     std::wstring launcher;
     BOOL found;
     BOOL stockVerb;
+    BOOL relativeCommand = FALSE;
 };
 
 void Arrange(const ScratchRegistry& scratch, const Registry& r)
@@ -99,8 +113,11 @@ TEST(FindFileManager, ReadsTheFolderVerbAndItsCommands)
     const std::wstring directoryLauncher = L"\"D:\\Norrvane\\Norrvane32.exe\"";
     const Expected explorer = {L"explorer.exe", FALSE, FALSE};
     const Expected stock = {L"explorer.exe", FALSE, TRUE};
+    const Expected relative = {L"explorer.exe", FALSE, FALSE, TRUE};
     const std::wstring longest = CommandOfLength(258);
     const std::wstring longVerb(600, L'x');
+    // Expands a quoted command to 258 characters, the most a value may hold.
+    const std::wstring longestFolder = L"C:\\" + std::wstring(240, L'n');
 
     struct Case {
         const char* name;
@@ -118,7 +135,7 @@ TEST(FindFileManager, ReadsTheFolderVerbAndItsCommands)
         {"another program's verb", {L"Viewer", quoted64, L"", REG_SZ}, explorer},
         {"verb that only starts like the file manager", {L"Norrvane2", quoted64, L"", REG_SZ}, explorer},
         {"no command keys", {L"Norrvane", L"", L"", REG_SZ}, explorer},
-        {"bare executable name", {L"Norrvane", L"Norrvane.exe \"%1\"", L"", REG_SZ}, explorer},
+        {"bare executable name", {L"Norrvane", L"Norrvane.exe \"%1\"", L"", REG_SZ}, relative},
         {"unquoted path with a blank", {L"Norrvane", L"C:\\Program Files\\Norrvane\\Norrvane.exe %1", L"", REG_SZ},
          explorer},
         {"unquoted path without blanks", {L"Norrvane", L"C:\\Tools\\Norrvane.exe %1", L"", REG_SZ},
@@ -131,16 +148,36 @@ TEST(FindFileManager, ReadsTheFolderVerbAndItsCommands)
         {"folder and directory commands", {L"Norrvane", quoted64, directory, REG_SZ},
          {directoryLauncher, TRUE, FALSE}},
         {"directory command alone", {L"Norrvane", L"", directory, REG_SZ}, {directoryLauncher, TRUE, FALSE}},
-        {"directory command rejected", {L"Norrvane", quoted64, L"Norrvane.exe", REG_SZ}, {launcher64, TRUE, FALSE}},
+        {"directory command rejected", {L"Norrvane", quoted64, L"Norrvane.exe", REG_SZ},
+         {launcher64, TRUE, FALSE, TRUE}},
         {"directory command without the verb", {L"open", L"", directory, REG_SZ}, stock},
-        {"expandable command taken raw", {L"Norrvane", L"\"%ProgramFiles%\\Norrvane\\Norrvane.exe\" \"%1\"", L"",
-                                          REG_EXPAND_SZ},
-         {L"\"%ProgramFiles%\\Norrvane\\Norrvane.exe\"", TRUE, FALSE}},
+        {"expandable command", {L"Norrvane", L"\"%NORRVANE_TEST_TOOLS%\\Norrvane.exe\" \"%1\"", L"", REG_EXPAND_SZ},
+         {L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\"", TRUE, FALSE}},
+        {"expandable command naming no variable", {L"Norrvane", L"C:\\Tools\\Norrvane.exe %1", L"", REG_EXPAND_SZ},
+         {L"\"C:\\Tools\\Norrvane.exe\"", TRUE, FALSE}},
+        {"expandable command of 258 characters once expanded",
+         {L"Norrvane", L"\"%NORRVANE_TEST_LONGEST%\\Norrvane.exe\"", L"", REG_EXPAND_SZ},
+         {L"\"" + longestFolder + L"\\Norrvane.exe\"", TRUE, FALSE}},
+        {"expandable command of 259 characters once expanded",
+         {L"Norrvane", L"\"%NORRVANE_TEST_LONG%\\Norrvane.exe\"", L"", REG_EXPAND_SZ}, explorer},
+        {"variable in a plain text command", {L"Norrvane", L"\"%NORRVANE_TEST_TOOLS%\\Norrvane.exe\"", L"", REG_SZ},
+         relative},
+        {"relative command", {L"Norrvane", L"bin\\Norrvane.exe \"%1\"", L"", REG_SZ}, relative},
+        {"command relative to the current drive", {L"Norrvane", L"\"\\Norrvane\\Norrvane.exe\"", L"", REG_SZ},
+         relative},
+        {"relative command of another verb", {L"Viewer", L"bin\\Norrvane.exe", L"", REG_SZ}, explorer},
+        {"command on a share", {L"Norrvane", L"\"\\\\server\\tools\\Norrvane.exe\" %1", L"", REG_SZ},
+         {L"\"\\\\server\\tools\\Norrvane.exe\"", TRUE, FALSE}},
+        {"relative directory command behind an accepted one", {L"Norrvane", quoted64, L"..\\x\\Norrvane32.exe", REG_SZ},
+         {launcher64, TRUE, FALSE, TRUE}},
         {"command of 258 characters", {L"Norrvane", longest, L"", REG_SZ}, {L"\"" + longest + L"\"", TRUE, FALSE}},
         {"command of 259 characters", {L"Norrvane", CommandOfLength(259), L"", REG_SZ}, explorer},
         {"command of 600 characters", {L"Norrvane", CommandOfLength(600), L"", REG_SZ}, explorer},
         {"verb of 600 characters reads as empty", {longVerb.c_str(), L"", L"", REG_SZ}, stock},
     };
+    SetEnvironmentVariableW(L"NORRVANE_TEST_TOOLS", L"C:\\Program Files\\Norrvane");
+    SetEnvironmentVariableW(L"NORRVANE_TEST_LONGEST", longestFolder.c_str());
+    SetEnvironmentVariableW(L"NORRVANE_TEST_LONG", (longestFolder + L"n").c_str());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScratchRegistry scratch;
@@ -148,10 +185,15 @@ TEST(FindFileManager, ReadsTheFolderVerbAndItsCommands)
 
         wchar_t launcher[LAUNCHER_CAPACITY];
         BOOL stockVerb = 2;
-        EXPECT_EQ(c.expected.found, FindFileManager(launcher, &stockVerb));
+        BOOL relativeCommand = 2;
+        EXPECT_EQ(c.expected.found, FindFileManager(launcher, &stockVerb, &relativeCommand));
         EXPECT_EQ(c.expected.launcher, launcher);
         EXPECT_EQ(c.expected.stockVerb, stockVerb);
+        EXPECT_EQ(c.expected.relativeCommand, relativeCommand);
     }
+    SetEnvironmentVariableW(L"NORRVANE_TEST_TOOLS", nullptr);
+    SetEnvironmentVariableW(L"NORRVANE_TEST_LONGEST", nullptr);
+    SetEnvironmentVariableW(L"NORRVANE_TEST_LONG", nullptr);
 }
 
 // A command written without its terminating zero that fills all the room
@@ -172,9 +214,11 @@ TEST(FindFileManager, UnterminatedCommandFillingTheRoomReadsAsEmpty)
 
     wchar_t launcher[LAUNCHER_CAPACITY];
     BOOL stockVerb = 2;
-    EXPECT_FALSE(FindFileManager(launcher, &stockVerb));
+    BOOL relativeCommand = 2;
+    EXPECT_FALSE(FindFileManager(launcher, &stockVerb, &relativeCommand));
     EXPECT_EQ(std::wstring(L"explorer.exe"), launcher);
     EXPECT_FALSE(stockVerb);
+    EXPECT_FALSE(relativeCommand);
 }
 
 }  // namespace

@@ -39,6 +39,9 @@ std::wstring HexOf(const Bytes& bytes)
 TEST(DecideLaunch, ChoosesTheProgramAndComposesItsCommandLine)
 {
     const wchar_t kFileManager[] = L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\"";
+    const wchar_t kExecutable[] = L"C:\\Program Files\\Norrvane\\Norrvane.exe";
+    const wchar_t kWindows[] = L"C:\\Windows";
+    const wchar_t kExplorer[] = L"C:\\Windows\\explorer.exe";
     const wchar_t kPath[] = L"C:\\docs\\Report, final.txt";
     const Bytes target = MakeIdList({{0x1F, 0x50}, {0x31, 0x00, 0x41}});
     const Bytes oneItem = {0x04, 0x00, 0xAB, 0xCD, 0x00, 0x00};
@@ -46,51 +49,102 @@ TEST(DecideLaunch, ChoosesTheProgramAndComposesItsCommandLine)
 
     // The longest list whose text still fits behind the launcher and ":*":
     // the whole line then takes all 8451 characters, terminator included.
-    const size_t room = COMMAND_LINE_CAPACITY - 1 - (lstrlenW(kFileManager) + 2);
+    const size_t longestLine = COMMAND_LINE_CAPACITY - 2;
+    const size_t room = longestLine + 1 - (lstrlenW(kFileManager) + 2);
     const Bytes fitting = ListOfSize((room - 1) / 2);
     const Bytes overflowing = ListOfSize((room - 1) / 2 + 1);
     const std::wstring fittingLine = std::wstring(kFileManager) + L":*" + HexOf(fitting);
-    ASSERT_EQ(static_cast<size_t>(COMMAND_LINE_CAPACITY - 2), fittingLine.size());
+    ASSERT_EQ(longestLine, fittingLine.size());
+    // The longest paths whose lines still fit, for either program.
+    const std::wstring selectPath = L"C:\\" + std::wstring(longestLine - lstrlenW(kFileManager) - 9 - 3, L'p');
+    const std::wstring explorerPath = L"C:\\" + std::wstring(longestLine - 29 - 3, L'p');
+    const std::wstring selectLine = std::wstring(kFileManager) + L" /select," + selectPath;
+    const std::wstring explorerLine = L"explorer.exe /n,/e,/select,\"" + explorerPath + L"\"";
+    ASSERT_EQ(longestLine, selectLine.size());
+    ASSERT_EQ(longestLine, explorerLine.size());
+    const std::wstring selectPastLimit = selectPath + L"p";
+    const std::wstring explorerPastLimit = explorerPath + L"p";
 
+    // What FindFileManager answered.
+    enum : unsigned { kNone = 0, kFound = 1, kStock = 2, kRelative = 4 };
     struct Case {
         const char* name;
         const Bytes* target;
         const wchar_t* path;
         const wchar_t* launcher;
-        BOOL found;
-        BOOL stockVerb;
+        const wchar_t* windowsFolder;
+        unsigned answers;
         LaunchAction action;
-        std::wstring commandLine;  // checked for StartProcess
+        std::wstring application;  // checked, with the line, for StartProcess
+        std::wstring commandLine;
     };
+    const std::wstring pathLine = std::wstring(kFileManager) + L" /select," + kPath;
+    const std::wstring explorerPathLine = L"explorer.exe /n,/e,/select,\"" + std::wstring(kPath) + L"\"";
+    const std::wstring oneItemLine = std::wstring(kFileManager) + L":*0400ABCD0000";
     const Case cases[] = {
-        {"no target", nullptr, L"", kFileManager, TRUE, FALSE, LaunchAction::Nothing, L""},
-        {"path, file manager", &target, kPath, kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
-         L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\" /select,C:\\docs\\Report, final.txt"},
-        {"path, stock verb", &target, kPath, L"explorer.exe", FALSE, TRUE, LaunchAction::StartProcess,
-         L"explorer.exe /n,/e,/select,\"C:\\docs\\Report, final.txt\""},
-        {"path, another program's verb", &target, kPath, L"explorer.exe", FALSE, FALSE,
-         LaunchAction::OpenParentFolder, L""},
-        {"no path, file manager", &oneItem, L"", kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
-         L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\":*0400ABCD0000"},
-        {"no path, two items", &target, L"", kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
-         L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\":*04001F5005003100410000"},
-        {"no path, empty list", &empty, L"", kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
-         L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\":*0000"},
-        {"no path, longest list that fits", &fitting, L"", kFileManager, TRUE, FALSE, LaunchAction::StartProcess,
-         fittingLine},
-        {"no path, list a byte too long", &overflowing, L"", kFileManager, TRUE, FALSE,
-         LaunchAction::OpenParentFolder, L""},
-        {"no path, stock verb", &target, L"", L"explorer.exe", FALSE, TRUE, LaunchAction::OpenParentFolder, L""},
-        {"no path, another program's verb", &target, L"", L"explorer.exe", FALSE, FALSE,
-         LaunchAction::OpenParentFolder, L""},
+        {"no target", nullptr, L"", kFileManager, kWindows, kFound, LaunchAction::Nothing, L"", L""},
+        {"path, file manager", &target, kPath, kFileManager, kWindows, kFound, LaunchAction::StartProcess, kExecutable,
+         pathLine},
+        {"path, stock verb", &target, kPath, L"explorer.exe", kWindows, kStock, LaunchAction::StartProcess, kExplorer,
+         explorerPathLine},
+        {"path, stock verb, Windows folder at a drive's root", &target, kPath, L"explorer.exe", L"D:\\", kStock,
+         LaunchAction::StartProcess, L"D:\\explorer.exe", explorerPathLine},
+        {"path, stock verb, no Windows folder", &target, kPath, L"explorer.exe", L"", kStock,
+         LaunchAction::OpenParentFolder, L"", L""},
+        {"path, file manager and stock verb", &target, kPath, kFileManager, kWindows, kFound | kStock,
+         LaunchAction::StartProcess, kExecutable, pathLine},
+        {"path, file manager and a relative command", &target, kPath, kFileManager, kWindows, kFound | kRelative,
+         LaunchAction::StartProcess, kExecutable, pathLine},
+        {"path, relative command", &target, kPath, L"explorer.exe", kWindows, kRelative, LaunchAction::Nothing, L"",
+         L""},
+        {"path, relative command and stock verb", &target, kPath, L"explorer.exe", kWindows, kRelative | kStock,
+         LaunchAction::Nothing, L"", L""},
+        {"path, another program's verb", &target, kPath, L"explorer.exe", kWindows, kNone,
+         LaunchAction::OpenParentFolder, L"", L""},
+        {"longest path for the file manager", &target, selectPath.c_str(), kFileManager, kWindows, kFound,
+         LaunchAction::StartProcess, kExecutable, selectLine},
+        {"path a character too long for the file manager", &target, selectPastLimit.c_str(), kFileManager, kWindows,
+         kFound, LaunchAction::OpenParentFolder, L"", L""},
+        {"longest path for explorer.exe", &target, explorerPath.c_str(), L"explorer.exe", kWindows, kStock,
+         LaunchAction::StartProcess, kExplorer, explorerLine},
+        {"path a character too long for explorer.exe", &target, explorerPastLimit.c_str(), L"explorer.exe", kWindows,
+         kStock, LaunchAction::OpenParentFolder, L"", L""},
+        {"no path, file manager", &oneItem, L"", kFileManager, kWindows, kFound, LaunchAction::StartProcess,
+         kExecutable, oneItemLine},
+        {"no path, two items", &target, L"", kFileManager, kWindows, kFound, LaunchAction::StartProcess, kExecutable,
+         std::wstring(kFileManager) + L":*04001F5005003100410000"},
+        {"no path, empty list", &empty, L"", kFileManager, kWindows, kFound, LaunchAction::StartProcess, kExecutable,
+         std::wstring(kFileManager) + L":*0000"},
+        {"no path, file manager and stock verb", &oneItem, L"", kFileManager, kWindows, kFound | kStock,
+         LaunchAction::StartProcess, kExecutable, oneItemLine},
+        {"no path, longest list that fits", &fitting, L"", kFileManager, kWindows, kFound, LaunchAction::StartProcess,
+         kExecutable, fittingLine},
+        {"no path, list a byte too long", &overflowing, L"", kFileManager, kWindows, kFound,
+         LaunchAction::OpenParentFolder, L"", L""},
+        {"no path, stock verb", &target, L"", L"explorer.exe", kWindows, kStock, LaunchAction::OpenParentFolder, L"",
+         L""},
+        {"no path, relative command", &target, L"", L"explorer.exe", kWindows, kRelative, LaunchAction::Nothing, L"",
+         L""},
+        {"no path, another program's verb", &target, L"", L"explorer.exe", kWindows, kNone,
+         LaunchAction::OpenParentFolder, L"", L""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        std::vector<wchar_t> application(APPLICATION_CAPACITY + 1, L'#');
         std::vector<wchar_t> commandLine(COMMAND_LINE_CAPACITY + 1, L'#');
-        const LaunchFacts facts = {c.target ? AsList(*c.target) : nullptr, c.path, c.launcher, c.found, c.stockVerb};
-        ASSERT_EQ(c.action, DecideLaunch(facts, commandLine.data()));
+        const LaunchFacts facts = {c.target ? AsList(*c.target) : nullptr,
+                                   c.path,
+                                   c.launcher,
+                                   c.windowsFolder,
+                                   (c.answers & kFound) ? TRUE : FALSE,
+                                   (c.answers & kStock) ? TRUE : FALSE,
+                                   (c.answers & kRelative) ? TRUE : FALSE};
+        ASSERT_EQ(c.action, DecideLaunch(facts, application.data(), commandLine.data()));
+        EXPECT_EQ(L'#', application[APPLICATION_CAPACITY]);
         EXPECT_EQ(L'#', commandLine[COMMAND_LINE_CAPACITY]);
-        if (c.action == LaunchAction::StartProcess) EXPECT_EQ(c.commandLine, std::wstring(commandLine.data()));
+        if (c.action != LaunchAction::StartProcess) continue;
+        EXPECT_EQ(c.application, std::wstring(application.data()));
+        EXPECT_EQ(c.commandLine, std::wstring(commandLine.data()));
     }
 }
 

@@ -222,6 +222,12 @@ TEST(GuardedTexts, RulesReadAndWriteOnlyTheirTexts)
         EXPECT_EQ(lastBackslash, found ? static_cast<size_t>(found - placed) : std::wstring::npos);
         EXPECT_EQ(lastBackslash != std::wstring::npos && IsExecutableName(text.substr(lastBackslash + 1)),
                   NamesFileManagerExecutable(texts.PlaceText(text)));
+        // No piece holds a colon: only \\server\share\ can be fully qualified.
+        const size_t serverEnd = text.find(L'\\', 2);
+        const size_t shareEnd = serverEnd == std::wstring::npos ? serverEnd : text.find(L'\\', serverEnd + 1);
+        EXPECT_EQ(text.compare(0, 2, L"\\\\") == 0 && serverEnd != std::wstring::npos && serverEnd > 2 &&
+                      shareEnd != std::wstring::npos && shareEnd > serverEnd + 1,
+                  IsFullyQualifiedPath(texts.PlaceText(text)));
 
         const bool quoted = !text.empty() && text[0] == L'"';
         const std::wstring rest = text.substr(quoted ? 1 : 0);

@@ -90,8 +90,9 @@ Bytes BytesOf(const ITEMIDLIST* list)
 std::wstring DecidedCommandLine(IDataObject* data)
 {
     IdListHolder target;
+    wchar_t application[APPLICATION_CAPACITY];
     wchar_t commandLine[COMMAND_LINE_CAPACITY];
-    switch (PlanInvocation(data, target, commandLine)) {
+    switch (PlanInvocation(data, target, application, commandLine)) {
     case LaunchAction::StartProcess:
         return commandLine;
     case LaunchAction::Nothing:
