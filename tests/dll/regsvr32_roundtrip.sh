@@ -15,35 +15,8 @@ approval_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Ap
 # Wine shows the Unix root as drive Z:.
 dll_windows="Z:$(printf '%s' "$dll" | tr / '\\')"
 
-failures=0
-on_wine() { sh "$run" "$arch" "$prefix" "$@"; }
-check() {
-  description=$1
-  shift
-  if "$@"; then
-    echo "ok: $description"
-  else
-    echo "FAILED: $description"
-    failures=$((failures + 1))
-  fi
-}
-fails() { ! "$@"; }
-# value_is KEY NAME DATA: the value (the default one when NAME is empty) is
-# REG_SZ holding DATA. reg prints ANSI lines ending in CRLF.
-value_is() {
-  if [ -z "$2" ]; then set -- "$1" /ve '(Default)' "$3"; else set -- "$1" "/v $2" "$2" "$3"; fi
-  # shellcheck disable=SC2086
-  on_wine reg query "$1" $2 2>/dev/null | tr -d '\r' | grep -qxF "    $3    REG_SZ    $4"
-}
-value_absent() { ! on_wine reg query "$1" /v "$2" >/dev/null 2>&1; }
-key_absent() { ! on_wine reg query "$1" >/dev/null 2>&1; }
-key_present() { on_wine reg query "$1" >/dev/null 2>&1; }
-
-# A fresh prefix for every run: a run that failed half-way leaves entries.
-if [ -d "$prefix" ]; then
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
-  rm -rf "$prefix"
-fi
+. "$(dirname "$0")/../support/wine_checks.sh"
+fresh_prefix
 
 # A fresh prefix lacks the stock handler key, so registration must refuse
 # and write nothing.
