@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake make
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          clang-14 lld-14 wine wine32:i386 wine64 googletest zip unzip)
+          clang-14 lld-14 wine wine32:i386 wine64 googletest zip unzip msitools wixl)
 have_all() {
   local p
   for p in "${packages[@]}"; do

@@ -36,5 +36,9 @@ fi
 # A second compiler's warnings on the DLL's own sources (errors here too).
 build clang-x64
 
-# The release zip: both DLLs of the right machine types and both scripts.
-bash tests/package/check_package.sh "$(bash scripts/package.sh build/dist)"
+# The release packages: the zip's contents, then the installers' tables and
+# the installers at work under Wine (msiexec, and the zip's scripts in cmd).
+mapfile -t packages < <(bash scripts/package.sh build/dist)
+[ "${#packages[@]}" = 3 ] || { echo "test.sh: scripts/package.sh did not make the three packages" >&2; exit 1; }
+bash tests/package/check_package.sh "${packages[0]}"
+bash tests/package/install_test.sh "${packages[@]}" build/package-test

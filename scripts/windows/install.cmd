@@ -1,7 +1,10 @@
 @echo off
-rem Registers NorrvaneShLnk: the 64-bit DLL for 64-bit Explorer and programs,
-rem the 32-bit DLL for 32-bit programs. Run it from an elevated command prompt,
-rem and keep this folder where it is: the registry points at the DLLs here.
+rem Installs NorrvaneShLnk from this folder: copies the DLLs into Program Files,
+rem where only administrators can change them, and registers those copies: the
+rem 64-bit DLL for 64-bit Explorer and programs, the 32-bit DLL for 32-bit
+rem programs. Run it from an elevated command prompt. The Windows Installer
+rem package NorrvaneShLnk-<version>-x64.msi does the same and shows NorrvaneShLnk
+rem in Apps & features.
 setlocal
 set "HERE=%~dp0"
 set "FAILED=0"
@@ -12,12 +15,12 @@ if defined PROCESSOR_ARCHITEW6432 (
 )
 
 if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" (
-  call :register "%SystemRoot%\System32\regsvr32.exe" "%HERE%x64\NorrvaneShLnk.dll" 64-bit
-  call :register "%SystemRoot%\SysWOW64\regsvr32.exe" "%HERE%x86\NorrvaneShLnk.dll" 32-bit
+  call :install "%HERE%x64\NorrvaneShLnk.dll" "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 64-bit
+  call :install "%HERE%x86\NorrvaneShLnk.dll" "%ProgramFiles(x86)%\NorrvaneShLnk" "%SystemRoot%\SysWOW64\regsvr32.exe" 32-bit
 ) else if /i "%PROCESSOR_ARCHITECTURE%"=="x86" (
-  call :register "%SystemRoot%\System32\regsvr32.exe" "%HERE%x86\NorrvaneShLnk.dll" 32-bit
+  call :install "%HERE%x86\NorrvaneShLnk.dll" "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 32-bit
 ) else (
-  echo NorrvaneShLnk has no DLL for %PROCESSOR_ARCHITECTURE% Windows. Nothing was registered.
+  echo NorrvaneShLnk has no DLL for %PROCESSOR_ARCHITECTURE% Windows. Nothing was installed.
   exit /b 1
 )
 
@@ -28,12 +31,20 @@ if "%FAILED%"=="1" (
 echo NorrvaneShLnk is installed. Restart Explorer, or sign out and in, to use it.
 exit /b 0
 
-:register
-%1 /s %2
+rem :install DLL FOLDER REGSVR32 LABEL
+:install
+if not exist "%~2" mkdir "%~2"
+copy /y "%~1" "%~2\NorrvaneShLnk.dll" >nul
 if errorlevel 1 (
-  echo FAILED: the %3 DLL %2 could not be registered with %1.
+  echo FAILED: the %4 DLL could not be copied to "%~2". If NorrvaneShLnk is installed and in use, run uninstall.cmd first.
   set "FAILED=1"
   goto :eof
 )
-echo Registered the %3 DLL %2 with %1.
+"%~3" /s "%~2\NorrvaneShLnk.dll"
+if errorlevel 1 (
+  echo FAILED: the %4 DLL "%~2\NorrvaneShLnk.dll" could not be registered with "%~3".
+  set "FAILED=1"
+  goto :eof
+)
+echo Installed the %4 DLL in "%~2" and registered it with "%~3".
 goto :eof

@@ -1,9 +1,11 @@
 @echo off
-rem Removes NorrvaneShLnk and gives the open-file-location command back to
-rem Windows. Run it from an elevated command prompt.
+rem Removes NorrvaneShLnk as install.cmd installed it and gives the
+rem open-file-location command back to Windows: unregisters the DLLs in
+rem Program Files and removes their folders. Run it from an elevated command
+rem prompt.
 setlocal
-set "HERE=%~dp0"
 set "FAILED=0"
+set "IN_USE=0"
 
 if defined PROCESSOR_ARCHITEW6432 (
   echo This is a 32-bit command prompt on 64-bit Windows. Run uninstall.cmd from a 64-bit one.
@@ -11,25 +13,41 @@ if defined PROCESSOR_ARCHITEW6432 (
 )
 
 if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" (
-  call :unregister "%SystemRoot%\System32\regsvr32.exe" "%HERE%x64\NorrvaneShLnk.dll" 64-bit
-  call :unregister "%SystemRoot%\SysWOW64\regsvr32.exe" "%HERE%x86\NorrvaneShLnk.dll" 32-bit
+  call :uninstall "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 64-bit
+  call :uninstall "%ProgramFiles(x86)%\NorrvaneShLnk" "%SystemRoot%\SysWOW64\regsvr32.exe" 32-bit
 ) else (
-  call :unregister "%SystemRoot%\System32\regsvr32.exe" "%HERE%x86\NorrvaneShLnk.dll" 32-bit
+  call :uninstall "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 32-bit
 )
 
 if "%FAILED%"=="1" (
   echo Removal is incomplete. Run this script again from an elevated command prompt.
   exit /b 1
 )
-echo NorrvaneShLnk is removed. Restart Explorer, or sign out and in, to finish.
+if "%IN_USE%"=="1" (
+  echo Removal finishes after a restart: restart Windows, or sign out and in, then run uninstall.cmd again.
+  exit /b 1
+)
+echo NorrvaneShLnk is removed.
 exit /b 0
 
-:unregister
-%1 /u /s %2
+rem :uninstall FOLDER REGSVR32 LABEL
+:uninstall
+if not exist "%~1\NorrvaneShLnk.dll" (
+  echo The %3 DLL is not installed in "%~1".
+  goto :eof
+)
+"%~2" /u /s "%~1\NorrvaneShLnk.dll"
 if errorlevel 1 (
-  echo FAILED: the %3 DLL %2 could not be unregistered with %1.
+  echo FAILED: the %3 DLL "%~1\NorrvaneShLnk.dll" could not be unregistered with "%~2".
   set "FAILED=1"
   goto :eof
 )
-echo Unregistered the %3 DLL %2 with %1.
+del "%~1\NorrvaneShLnk.dll" >nul 2>&1
+if exist "%~1\NorrvaneShLnk.dll" (
+  echo Unregistered the %3 DLL, but Explorer or another program still has it loaded: "%~1" stays until then.
+  set "IN_USE=1"
+  goto :eof
+)
+rd "%~1" >nul 2>&1
+echo Unregistered the %3 DLL and removed "%~1".
 goto :eof

@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# The release packages as Windows users meet them.
+#
+# First the Windows Installer packages' tables, read with msiinfo: the
+# registration actions run deferred and not impersonated, each after a
+# rollback action that undoes it, registration after InstallFiles and
+# removal before RemoveFiles.
+#
+# Then, in a 64-bit Wine prefix of the test's own that has the stock
+# open-file-location handler as Windows 6.x has it: the real msiexec installs
+# and removes the x64 package, upgrades an earlier release, and fails a
+# registration; the real cmd.exe runs install.cmd and uninstall.cmd from the
+# zip. Where this machine runs no 32-bit programs, the 32-bit halves cannot
+# run: the 64-bit feature is installed alone, and install.cmd must report the
+# 32-bit failure.
+#
+# usage: install_test.sh ZIP X64_MSI X86_MSI WORK_DIR
+set -u
+zip=$1 msi=$2 msi86=$3
+mkdir -p "$4"
+work=$(cd "$4" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+run=$root/cmake/wine-run.sh arch=win64 prefix=$work/prefix
+export WINEDEBUG=-all
+. "$root/tests/support/wine_checks.sh"
+
+version=$(sed -n 's/^project(NorrvaneShLnk VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+handler_key='HKCR\lnkfile\shellex\ContextMenuHandlers\OpenContainingFolderMenu'
+ours='{6b1f0c3e-9a52-4d17-8e3b-2c4f5a7d9e01}'
+stock='{37ea3a21-7493-4208-a011-7f9ea79ce9f5}'
+class_key="HKCR\\CLSID\\$ours"
+approval_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+folder64='C:\Program Files\NorrvaneShLnk'
+folder32='C:\Program Files (x86)\NorrvaneShLnk'
+drive_c=$prefix/drive_c
+
+# Wine shows the Unix root as drive Z:.
+windows_path() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
+property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }
+
+# ---- The packages' tables --------------------------------------------------
+
+# action_type MSI ACTION, sequence MSI ACTION
+action_type() { msiinfo export "$1" CustomAction | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $2 }'; }
+sequence() { msiinfo export "$1" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $3 }'; }
+# Deferred (0x400) and not impersonated (0x800); rollback (0x100) or not.
+is_deferred() { local t; t=$(action_type "$1" "$2"); [ -n "$t" ] && (( (t & 0xD00) == 0xC00 )); }
+is_rollback() { local t; t=$(action_type "$1" "$2"); [ -n "$t" ] && (( (t & 0xD00) == 0xD00 )); }
+runs_between() { local s; s=$(sequence "$1" "$2"); [ -n "$s" ] && (( s > $(sequence "$1" "$3") && s < $(sequence "$1" "$4") )); }
+undone_first() { (( $(sequence "$1" "Undo$2") == $(sequence "$1" "$2") - 1 )); }
+
+check_tables() {
+  local package=$1 bits=$2 b
+  echo "-- $(basename "$package")"
+  check "version $version, per machine, no Modify" \
+    test "$(property "$package" ProductVersion) $(property "$package" ALLUSERS) $(property "$package" ARPNOMODIFY)" = "$version 1 1"
+  check "publisher as in the version resource" test "$(property "$package" Manufacturer)" = "Kitahara Soft Works"
+  check "an earlier release is removed before this one is installed" \
+    runs_between "$package" RemoveExistingProducts InstallValidate InstallInitialize
+  for b in $bits; do
+    check "Register$b: deferred, not impersonated, after InstallFiles" \
+      eval "is_deferred '$package' Register$b && runs_between '$package' Register$b InstallFiles InstallFinalize"
+    check "Unregister$b: deferred, not impersonated, before RemoveFiles" \
+      eval "is_deferred '$package' Unregister$b && runs_between '$package' Unregister$b InstallInitialize RemoveFiles"
+    check "rollback actions just before Register$b and Unregister$b" \
+      eval "is_rollback '$package' UndoRegister$b && is_rollback '$package' UndoUnregister$b &&
+            undone_first '$package' Register$b && undone_first '$package' Unregister$b"
+  done
+}
+
+check_tables "$msi" "64 32"
+check_tables "$msi86" "32"
+check "the x86 package refuses 64-bit Windows" \
+  eval "msiinfo export '$msi86' LaunchCondition | grep -q '^NOT VersionNT64'"
+
+# ---- Installing and removing under Wine ------------------------------------
+
+if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  halves="64 32"
+  echo "This machine runs 32-bit programs: both halves are installed and removed."
+else
+  halves="64"
+  echo "This machine runs no 32-bit programs: only the 64-bit halves run; install.cmd must report the 32-bit one."
+fi
+features=""
+[ "$halves" = 64 ] && features="ADDLOCAL=Handler64"
+
+fresh_prefix
+rm -rf "$work/earlier" "$work/zip"
+mkdir -p "$work/zip"
+# As Windows 6.x ships: the stock handler in force.
+on_wine reg add "$handler_key" /ve /d "$stock" /f >/dev/null
+
+# msiexec: exit code, quietly, for a package file.
+msiexec_status() {
+  # shellcheck disable=SC2086
+  on_wine msiexec "$1" "$(windows_path "$2")" /qn $features >/dev/null 2>&1
+  echo $?
+}
+folder_of() { if [ "$1" = 64 ]; then echo "$folder64"; else echo "$folder32"; fi; }
+unix_folder() { echo "$drive_c/${1#C:\\}" | tr '\\' /; }
+# The state that a registration leaves, or that removal leaves.
+check_registered() {
+  local b view
+  check "$1: handler key holds our class" value_is "$handler_key" "" "$ours"
+  for b in $halves; do
+    view=/reg:$b
+    check "$1: the $b-bit DLL is in $(folder_of "$b")" test -f "$(unix_folder "$(folder_of "$b")")/NorrvaneShLnk.dll"
+    check "$1: the $b-bit class key names it" \
+      value_is "$class_key\\InProcServer32" "" "$(folder_of "$b")\\NorrvaneShLnk.dll" "$view"
+    check "$1: the class is approved for $b-bit programs" value_is "$approval_key" "$ours" \
+      NorrvaneOpenContainingFolderMenu "$view"
+  done
+}
+check_removed() {
+  local b
+  check "$1: the stock handler is back" value_is "$handler_key" "" "$stock"
+  for b in 64 32; do
+    check "$1: no $b-bit class key" key_absent "$class_key" /reg:$b
+    check "$1: no $b-bit approval value" value_absent "$approval_key" "$ours" /reg:$b
+  done
+  for b in $halves; do
+    check "$1: no folder $(folder_of "$b")" test ! -e "$(unix_folder "$(folder_of "$b")")"
+  done
+}
+uninstall_entries() {
+  on_wine reg query "$uninstall_key" /s /reg:64 2>/dev/null | tr -d '\r' |
+    grep -c '^    DisplayName    REG_SZ    NorrvaneShLnk$'
+}
+entry_of() { echo "$uninstall_key\\$(property "$1" ProductCode)"; }
+
+echo "-- msiexec /i and /x"
+check "msiexec /i exits 0" test "$(msiexec_status /i "$msi")" = 0
+check_registered installed
+check "an Apps & features entry: name, publisher, version, no Modify" eval "
+  value_is '$(entry_of "$msi")' DisplayName NorrvaneShLnk &&
+  value_is '$(entry_of "$msi")' Publisher 'Kitahara Soft Works' &&
+  value_is '$(entry_of "$msi")' DisplayVersion '$version' &&
+  on_wine reg query '$(entry_of "$msi")' /v NoModify | tr -d '\r' | grep -q 'REG_DWORD    0x1$'"
+check "msiexec /x exits 0" test "$(msiexec_status /x "$msi")" = 0
+check_removed removed
+check "the Apps & features entry is gone" key_absent "$(entry_of "$msi")"
+
+echo "-- an upgrade over an earlier release"
+earlier=$(bash "$root/scripts/package.sh" --version 0.9.0.0 "$work/earlier" | grep -- '-x64\.msi$')
+check "the earlier release installs" test "$(msiexec_status /i "$earlier")" = 0
+check "this release installs over it" test "$(msiexec_status /i "$msi")" = 0
+check_registered upgraded
+check "one Apps & features entry, this release's" eval "
+  test \"\$(uninstall_entries)\" = 1 && value_is '$(entry_of "$msi")' DisplayVersion '$version'"
+check "msiexec /x exits 0" test "$(msiexec_status /x "$msi")" = 0
+check_removed "removed after the upgrade"
+check "no Apps & features entry left" test "$(uninstall_entries)" = 0
+
+echo "-- a registration that fails"
+# From 6.0 on, registration refuses without the stock handler key.
+on_wine reg delete "$handler_key" /f >/dev/null
+check "msiexec /i fails" test "$(msiexec_status /i "$msi")" != 0
+for b in 64 32; do
+  check "no $b-bit class key" key_absent "$class_key" /reg:$b
+  check "no folder $(folder_of "$b")" test ! -e "$(unix_folder "$(folder_of "$b")")"
+done
+check "no Apps & features entry" test "$(uninstall_entries)" = 0
+on_wine reg add "$handler_key" /ve /d "$stock" /f >/dev/null
+
+echo "-- install.cmd and uninstall.cmd from the zip"
+unzip -q "$zip" -d "$work/zip"
+# run_script NAME: runs it with cmd.exe, shows what it said, gives its exit code.
+run_script() {
+  on_wine cmd /c "$(windows_path "$work/zip/$1")" >"$work/$1.txt" 2>&1
+  script_status=$?
+  tr -d '\r' <"$work/$1.txt" | sed "s/^/   $1: /"
+}
+run_script install.cmd
+if [ "$halves" = "64 32" ]; then
+  check "install.cmd exits 0" test "$script_status" = 0
+else
+  check "install.cmd exits 1" test "$script_status" = 1
+  check "install.cmd reports the 32-bit failure" grep -q "FAILED: the 32-bit DLL" "$work/install.cmd.txt"
+  check "install.cmd does not claim success" fails grep -q "NorrvaneShLnk is installed" "$work/install.cmd.txt"
+fi
+check_registered install.cmd
+run_script uninstall.cmd
+# Without 32-bit programs the 32-bit DLL cannot be unregistered either.
+check "uninstall.cmd exits $([ "$halves" = 64 ] && echo 1 || echo 0)" \
+  test "$script_status" = "$([ "$halves" = 64 ] && echo 1 || echo 0)"
+check_removed uninstall.cmd
+
+WINEPREFIX="$prefix" wineserver -w
+echo "packages: $failures failed"
+[ "$failures" -eq 0 ]
