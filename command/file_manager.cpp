@@ -1,7 +1,7 @@
 #include "command/file_manager.h"
 
-#include "module/ascii_text.h"
-#include "registration/registry_key.h"
+#include "base/ascii_text.h"
+#include "base/registry_key.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "module/module.h"
+#include "base/module_identity.h"
 
 // Only the module handle is kept: the loader lock is held here, so nothing
 // else may happen.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/test_seams.h"
+
 namespace {
 LONG volatile failuresAhead = 0;
 }

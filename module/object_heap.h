@@ -1,15 +1,11 @@
 #pragma once
 // Allocation of the module's COM objects: exhaustion is a null result, never
-// an exception. Tests can make the next allocations fail to reach the
-// out-of-memory answers.
+// an exception. A test seam (base/test_seams.h) makes allocations fail.
 #include <cstddef>
 #include <new>
 
 void* AllocateObject(std::size_t size) noexcept;
 void FreeObject(void* block) noexcept;
-
-// Test seam: the next `count` object allocations fail. 0 restores normal work.
-void FailNextObjectAllocations(int count) noexcept;
 
 // Gives a COM class a nothrow operator new and a matching delete.
 #define NORRVANE_OBJECT_HEAP                                                              \

@@ -8,7 +8,8 @@ OpenContainingFolderMenu::OpenContainingFolderMenu() { ModuleObjectCreated(); }
 
 OpenContainingFolderMenu::~OpenContainingFolderMenu()
 {
-    if (dataObject_) dataObject_->Release();
+    // The data object goes before the count says that nothing is left alive.
+    dataObject_.reset();
     ModuleObjectDestroyed();
 }
 
@@ -53,12 +54,12 @@ STDMETHODIMP_(ULONG) OpenContainingFolderMenu::Release()
 // The item goes in whatever the flags ask and whatever room idCmdLast leaves.
 STDMETHODIMP OpenContainingFolderMenu::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT, UINT)
 {
-    return ::QueryContextMenu(dataObject_, hmenu, indexMenu, idCmdFirst);
+    return ::QueryContextMenu(dataObject_.get(), hmenu, indexMenu, idCmdFirst);
 }
 
 STDMETHODIMP OpenContainingFolderMenu::InvokeCommand(CMINVOKECOMMANDINFO* lpici)
 {
-    return ::InvokeCommand(dataObject_, lpici);
+    return ::InvokeCommand(dataObject_.get(), lpici);
 }
 
 STDMETHODIMP OpenContainingFolderMenu::GetCommandString(UINT_PTR idCmd, UINT uType, UINT*, CHAR* pszName,
@@ -69,9 +70,7 @@ STDMETHODIMP OpenContainingFolderMenu::GetCommandString(UINT_PTR idCmd, UINT uTy
 
 STDMETHODIMP OpenContainingFolderMenu::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY)
 {
-    if (dataObject_) dataObject_->Release();
-    dataObject_ = pdtobj;
-    if (dataObject_) dataObject_->AddRef();
+    dataObject_.hold(pdtobj);
     return S_OK;
 }
 

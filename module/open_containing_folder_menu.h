@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "base/com_ref.h"
 #include "module/object_heap.h"
 
 // The context-menu handler of shortcut files. One object, four interfaces,
@@ -51,5 +52,5 @@ private:
     ~OpenContainingFolderMenu();
 
     LONG references_ = 0;
-    IDataObject* dataObject_ = nullptr;
+    ComRef<IDataObject> dataObject_;
 };

@@ -2,9 +2,10 @@
 
 #include <shlobj.h>
 
-#include "module/ascii_text.h"
-#include "module/module.h"
-#include "registration/registry_key.h"
+#include "base/ascii_text.h"
+#include "base/module_identity.h"
+#include "base/registry_key.h"
+#include "registration/registry_routines.h"
 
 const wchar_t STOCK_OPEN_LOCATION_CLSID_TEXT[] = L"{37ea3a21-7493-4208-a011-7f9ea79ce9f5}";
 const wchar_t HANDLER_KEY_PATH[] = L"lnkfile\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";

@@ -1,5 +1,7 @@
 #include "shellns/folder_binding.h"
 
+#include "base/com_ref.h"
+#include "base/test_seams.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
 

@@ -25,7 +25,3 @@ HRESULT BindToFolder(IShellFolder** folder, const ITEMIDLIST* list);
 // The fallback of BindToFolder: the target folder of the first folder
 // shortcut on the list's way that does not bind. S_OK or E_FAIL.
 HRESULT BindThroughFolderLinks(IShellFolder** folder, const ITEMIDLIST* list);
-
-// Test seam: the desktop folder that the routines above start from; null
-// returns them to SHGetDesktopFolder.
-void SetDesktopFolderForTests(IShellFolder* desktop);

@@ -1,7 +1,6 @@
 #pragma once
-// Owners that release in reverse order of obtaining simply by going out of
-// scope: an item ID list freed through the shell allocator, and a COM
-// reference.
+// Owners of item ID lists that free them through the shell allocator by
+// going out of scope, in reverse order of obtaining.
 #include <windows.h>
 #include <shtypes.h>
 
@@ -37,41 +36,6 @@ public:
 
 private:
     ITEMIDLIST* list_;
-};
-
-template <typename T>
-class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() { reset(); }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-
-    T* get() const { return object_; }
-    T* operator->() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    // Releases what is held and hands out the slot for a call that fills it.
-    T** out()
-    {
-        reset();
-        return &object_;
-    }
-    void** outVoid() { return reinterpret_cast<void**>(out()); }
-    void reset()
-    {
-        if (object_) object_->Release();
-        object_ = nullptr;
-    }
-    // Gives the reference to the caller.
-    T* release()
-    {
-        T* object = object_;
-        object_ = nullptr;
-        return object;
-    }
-
-private:
-    T* object_ = nullptr;
 };
 
 // A list split into its last item and its parent part (IdListSplitLast), both

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "base/test_seams.h"
+
 namespace {
 
 // The shell's allocator, obtained on first use and never released. Objects of

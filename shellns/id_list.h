@@ -9,16 +9,10 @@
 #include <windows.h>
 #include <shtypes.h>
 
-struct IMalloc;
-
 // Blocks from the shell's allocator, obtained on first use and kept for the
 // life of the process. Null when the allocator cannot be had or has no block.
 void* ShellAlloc(ULONG size);
 void ShellFree(void* block);
-
-// Test seam: makes ShellAlloc and ShellFree use `allocator` instead of the
-// shell's; null returns them to the shell's (obtained afresh on next use).
-void SetShellAllocatorForTests(IMalloc* allocator);
 
 // The next item, or the terminator after the last item; null at the
 // terminator and for null.

@@ -2,8 +2,9 @@
 
 #include <shlobj.h>
 
-#include "module/ascii_text.h"
+#include "base/ascii_text.h"
 #include "shellns/folder_binding.h"
+#include "base/com_ref.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
 

@@ -30,7 +30,7 @@
 #include "command/file_manager.h"
 #include "command/invocation.h"
 #include "command/menu.h"
-#include "module/module.h"
+#include "base/module_identity.h"
 #include "utf8.h"
 
 namespace {

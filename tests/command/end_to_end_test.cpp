@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "command/menu.h"
+#include "base/module_identity.h"
 #include "module/module.h"
 #include "shellns/id_list.h"
 #include "support/counting_malloc.h"

@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/module_identity.h"
 #include "module/module.h"
-#include "module/object_heap.h"
+#include "base/test_seams.h"
 #include "support/counting_data_object.h"
 
 namespace {

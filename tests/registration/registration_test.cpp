@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "module/module.h"
+#include "base/module_identity.h"
 #include "registration/registration.h"
-#include "registration/registry_key.h"
+#include "registration/registry_routines.h"
 #include "support/scratch_registry.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/test_seams.h"
 #include "shellns/folder_binding.h"
 #include "byte_lists.h"
 #include "shellns/id_list.h"

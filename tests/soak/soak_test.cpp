@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "command/invocation.h"
+#include "base/com_ref.h"
+#include "base/module_identity.h"
 #include "module/module.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"

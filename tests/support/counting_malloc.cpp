@@ -1,6 +1,6 @@
 #include "support/counting_malloc.h"
 
-#include "shellns/id_list.h"
+#include "base/test_seams.h"
 
 STDMETHODIMP CountingMalloc::QueryInterface(REFIID riid, void** ppv)
 {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "module/module.h"
+#include "base/module_identity.h"
 
 IContextMenu* NewHandler()
 {

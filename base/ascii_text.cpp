@@ -1,4 +1,4 @@
-#include "module/ascii_text.h"
+#include "base/ascii_text.h"
 
 namespace {
 wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c; }

@@ -1,4 +1,6 @@
-#include "registration/registry_key.h"
+#include "registration/registry_routines.h"
+
+#include "base/registry_key.h"
 
 namespace {
 
