@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Fault seeding: how many small, plausible mistakes in the DLL's own sources
+# (base/, module/, shellns/, command/, registration/) the test suite catches.
+#
+# In a scratch copy of the tree it plants one fault at a time, rebuilds the
+# 64-bit build (only what the fault touched), runs the suite on it and says
+# `killed` when a test failed and `SURVIVED` when all passed, with the file,
+# the line and the change; a fault that does not build is counted apart.
+# Last comes the share of faults killed.
+#
+# The faults are made by rule, not kept as patches: every place in a code
+# line (not a comment, a preprocessor line or a bare declaration) where one
+# of these changes applies is a site, and the seed picks the sites:
+#   a comparison loosened or tightened   (" < " for " <= ", " > " for " >= ", and back)
+#   && for ||, and back
+#   a constant one off                    (N for N + 1 or N - 1)
+#   a condition negated                   (if (c) for if (!(c)), == for !=, and back)
+#   a Release or ShellFree call dropped
+#   a "+ 1" dropped
+#
+# A tool, not a test: CI does not run it. It takes some 15 minutes for 40
+# faults on two cores (a full build and the suite once first).
+# usage: scripts/seed-faults.sh [COUNT] [SEED]   (40 faults, seed 20261208)
+set -euo pipefail
+count=${1:-40}
+seed=${2:-20261208}
+root=$(cd "$(dirname "$0")/.." && pwd)
+scratch=$root/build/seed-faults
+tree=$scratch/tree
+build=$scratch/x64
+export WINEDEBUG=-all
+
+echo "seed-faults: $count faults, seed $seed"
+bash "$root/scripts/setup.sh"
+
+# A scratch tree with fresh times, so that a fault left behind by an
+# interrupted run is rebuilt away.
+rm -rf "$tree"
+mkdir -p "$tree"
+tar -C "$root" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$tree" -m -xf -
+(cd "$tree" && cmake --preset x64 -B "$build" -DNORRVANE_WARNINGS_AS_ERRORS=OFF >/dev/null)
+
+stop_wine() {
+  local prefix
+  for prefix in "$build/wineprefix" "$build/tests/dll/regsvr32-prefix"; do
+    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  done
+}
+build_and_test() {
+  cmake --build "$build" -j 2 >"$scratch/build.log" 2>&1 || return 2
+  ctest --test-dir "$build" -j 2 --stop-on-failure --timeout 90 >"$scratch/test.log" 2>&1
+  local status=$?
+  stop_wine
+  return $status
+}
+
+echo "seed-faults: building and testing the tree as it is"
+if ! build_and_test; then
+  echo "seed-faults: the tree does not build or pass as it is; see $scratch/build.log and $scratch/test.log" >&2
+  exit 1
+fi
+
+# The sites, one per line: file, line, column, old text, new text. Strings,
+# character literals and comments are masked before anything is matched.
+sites() {
+  (cd "$tree" && find base module shellns command registration -name '*.cpp' -o -name '*.h' | sort) |
+    perl -e '
+      use strict; use warnings;
+      my $tree = shift;
+      while (my $file = <STDIN>) {
+        chomp $file;
+        open my $in, "<", "$tree/$file" or die "$file: $!";
+        my $n = 0;
+        while (my $line = <$in>) {
+          $n++;
+          chomp $line;
+          (my $mask = $line) =~ s{L?"(?:[^"\\]|\\.)*"|L?\x27(?:[^\x27\\]|\\.)*\x27}{" " x length($&)}ge;
+          $mask =~ s{//.*}{" " x length($&)}e;
+          next if $mask =~ /^\s*(#|$)/;
+          # A declaration alone: a forward or extern declaration, or a
+          # prototype (a type, a name and parameters, then a semicolon).
+          next if $mask =~ /^\s*(extern|class|struct|using|template|friend)\b/ && $mask !~ /=/;
+          next if $mask =~ /^\s*(?!return\b|delete\b|else\b)(?:[\w:]+(?:<[^>]*>)?[\s*&]+)+~?[\w:]+\s*\([^;{}]*\)[\w\s]*;\s*$/
+                  && $mask !~ /=/;
+          my @found;
+          my %swap = (" < " => " <= ", " <= " => " < ", " > " => " >= ", " >= " => " > ",
+                      " && " => " || ", " || " => " && ", " == " => " != ", " != " => " == ");
+          while ($mask =~ / (<=|>=|<|>|&&|\|\||==|!=) /g) {
+            my $old = " $1 ";
+            push @found, [$-[0], $old, $swap{$old}];
+            pos($mask) = $-[0] + 1;
+          }
+          while ($mask =~ /(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)(?![\w.])/g) {
+            my ($at, $text) = ($-[0], $1);
+            my $value = $text =~ /^0[xX]/ ? hex($text) : $text;
+            my $format = $text =~ /^0[xX]/ ? sub { sprintf("0x%0*X", length($text) - 2, $_[0]) } : sub { $_[0] };
+            push @found, [$at, $text, $format->($value + 1)];
+            push @found, [$at, $text, $format->($value - 1)] if $value > 0;
+          }
+          while ($mask =~ /\b(if|while) (\((?:[^()]++|(?2))*\))/g) {
+            my ($at, $cond) = ($-[2], $2);
+            push @found, [$at, substr($line, $at, length $cond), "(!" . substr($line, $at, length $cond) . ")"];
+          }
+          while ($mask =~ /(?<!void )\b(?:[A-Za-z_][\w.]*(?:->|\.)Release\(\)|ShellFree(\((?:[^()]++|(?1))*\)))/g) {
+            push @found, [$-[0], substr($line, $-[0], $+[0] - $-[0]), "(void)0"];
+          }
+          while ($mask =~ / \+ 1(?![\w.])/g) {
+            push @found, [$-[0], " + 1", ""];
+          }
+          for my $f (@found) {
+            my ($at, $old, $new) = @$f;
+            print join("\t", $file, $n, $at, $old, $new), "\n";
+          }
+        }
+      }' "$tree"
+}
+
+# COUNT of the sites, picked by the seed: a Fisher-Yates shuffle driven by a
+# linear congruential generator of its own, the same on every machine.
+pick() {
+  perl -e '
+    my ($count, $seed) = @ARGV;
+    my @sites = <STDIN>;
+    my $state = $seed % 2147483648;
+    for (my $i = $#sites; $i > 0; $i--) {
+      $state = ($state * 1103515245 + 12345) % 2147483648;
+      my $j = $state % ($i + 1);
+      @sites[$i, $j] = @sites[$j, $i];
+    }
+    print @sites[0 .. ($count > @sites ? $#sites : $count - 1)];' "$count" "$seed"
+}
+
+# plant FILE LINE COLUMN OLD NEW: the change, in the scratch tree's file.
+plant() {
+  perl -i -e '
+    my ($line, $column, $old, $new) = splice(@ARGV, 0, 4);
+    while (<>) {
+      if ($. == $line) {
+        substr($_, $column, length $old) eq $old or die "not at the site: $_";
+        substr($_, $column, length $old) = $new;
+      }
+      print;
+    }' "$2" "$3" "$4" "$5" "$tree/$1"
+}
+
+mapfile -t chosen < <(sites | pick "$count" "$seed")
+echo "seed-faults: ${#chosen[@]} of $(sites | wc -l) sites"
+killed=0 survived=0 unbuilt=0 number=0
+for site in "${chosen[@]}"; do
+  IFS=$'\t' read -r file line column old new <<<"$site"
+  number=$((number + 1))
+  cp "$tree/$file" "$scratch/original"
+  plant "$file" "$line" "$column" "$old" "$new"
+  status=0
+  build_and_test || status=$?
+  # The original back, newer than the objects built from the fault.
+  cp "$scratch/original" "$tree/$file"
+  touch "$tree/$file"
+  case $status in
+    0) verdict=SURVIVED survived=$((survived + 1)) ;;
+    2) verdict="no build" unbuilt=$((unbuilt + 1)) ;;
+    *) verdict=killed killed=$((killed + 1)) ;;
+  esac
+  printf '%3d %-8s %s:%s  %s -> %s\n' "$number" "$verdict" "$file" "$line" "'$old'" "'$new'"
+done
+
+tested=$((killed + survived))
+echo "seed-faults: seed $seed: killed $killed of $tested faults that build ($((tested ? 100 * killed / tested : 0))%), $survived survived, $unbuilt did not build"
