@@ -58,9 +58,9 @@ LaunchAction ComposeFileManagerLine(const LaunchFacts& facts, wchar_t* commandLi
                    ? LaunchAction::StartProcess
                    : LaunchAction::OpenParentFolder;
     if (!Append(commandLine, kCommandLineLimit, L":*")) return LaunchAction::OpenParentFolder;
+    // The text goes in whole or not at all, into whatever room is left.
     const int length = lstrlenW(commandLine);
-    const int capacity = kCommandLineLimit - length;
-    if (capacity < 2 || !IdListToHex(facts.target, commandLine + length, capacity))
+    if (!IdListToHex(facts.target, commandLine + length, kCommandLineLimit - length))
         return LaunchAction::OpenParentFolder;
     return LaunchAction::StartProcess;
 }

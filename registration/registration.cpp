@@ -30,7 +30,7 @@ bool SetText(HKEY key, const wchar_t* name, const wchar_t* text)
 bool DefaultValueIs(HKEY key, const wchar_t* expected)
 {
     wchar_t value[65];
-    return ReadDefaultText(key, value, 65) && EqualsIgnoringAsciiCase(value, expected);
+    return ReadDefaultText(key, value, ARRAYSIZE(value)) && EqualsIgnoringAsciiCase(value, expected);
 }
 
 bool RegisterHandlerKeyBeforeVista(HKEY lnkfile)

@@ -46,7 +46,7 @@ HRESULT FollowFolderShortcut(IShellFolder* desktop, const ITEMIDLIST* prefix, IS
     wchar_t path[1000];
     path[0] = L'\0';
     WIN32_FIND_DATAW found;
-    if (link->GetPath(path, 999, &found, 0) != S_OK || !path[0]) return E_FAIL;
+    if (link->GetPath(path, ARRAYSIZE(path), &found, 0) != S_OK || !path[0]) return E_FAIL;
 
     IdListHolder target(ParsePathToIdList(path));
     if (!target) return E_FAIL;

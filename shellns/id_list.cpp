@@ -21,7 +21,7 @@ IMalloc* ObtainShellAllocator()
     IMalloc* current = static_cast<IMalloc*>(InterlockedCompareExchangePointer(AllocatorSlot(), nullptr, nullptr));
     if (current) return current;
     IMalloc* obtained = nullptr;
-    if (SHGetMalloc(&obtained) != S_OK || !obtained) return nullptr;
+    if (SHGetMalloc(&obtained) != S_OK) return nullptr;
     current = static_cast<IMalloc*>(InterlockedCompareExchangePointer(AllocatorSlot(), obtained, nullptr));
     if (!current) return obtained;
     obtained->Release();

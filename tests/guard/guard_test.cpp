@@ -123,6 +123,21 @@ TEST(GuardedSelectionBlock, ReadsOnlyTheBlock)
     EXPECT_EQ(0, allocator.malloc.outstanding());
 }
 
+// A block that ends inside the item's offset, after a count of one and a
+// folder offset that leads to a sound (empty) list inside the block: the
+// item's offset must not be read at all.
+TEST(GuardedSelectionBlock, EndsInsideTheItemOffset)
+{
+    ScopedCountingAllocator allocator;
+    GuardedBuffer buffer(64);
+    const Bytes block = {1, 0, 0, 0, 2, 0, 0, 0, 12, 0, 0};
+    for (size_t size = 8; size <= block.size(); ++size) {
+        SCOPED_TRACE(testing::Message() << size << " bytes");
+        EXPECT_EQ(nullptr, ReadSelectionBlock(buffer.Place(block.data(), size), size));
+    }
+    EXPECT_EQ(0, allocator.malloc.outstanding());
+}
+
 // Writes the default value of `key` as `bytes` bytes of `data`.
 void SetRawDefault(HKEY key, DWORD type, const std::wstring& data, DWORD bytes)
 {

@@ -373,6 +373,14 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
     }
 }
 
+// "Tree" and keys below it, `levels` keys in all, one below the other.
+std::wstring Chain(int levels)
+{
+    std::wstring path = L"Tree";
+    for (int level = 1; level < levels; ++level) path += L"\\k";
+    return path;
+}
+
 TEST(Registration, DeleteKeyTreeRemovesWhatItCanAndSaysWhetherTheKeyIsGone)
 {
     struct Row {
@@ -400,6 +408,9 @@ TEST(Registration, DeleteKeyTreeRemovesWhatItCanAndSaysWhetherTheKeyIsGone)
              CreatePath(s.cr(), L"Tree\\z");
          },
          false, {L"Tree\\m"}},
+        // The walk goes no deeper than the registry allows keys to be.
+        {"as deep as the registry allows", [](Scratch& s) { CreatePath(s.cr(), Chain(512).c_str()); }, true, {}},
+        {"deeper than the registry allows", [](Scratch& s) { CreatePath(s.cr(), Chain(513).c_str()); }, false, {}},
         {"links to a key elsewhere and back up",
          [](Scratch& s) {
              CreatePath(s.cr(), L"Tree\\e");
