@@ -63,6 +63,10 @@ TEST(DecideLaunch, ChoosesTheProgramAndComposesItsCommandLine)
     ASSERT_EQ(longestLine, selectLine.size());
     ASSERT_EQ(longestLine, explorerLine.size());
     const std::wstring selectPastLimit = selectPath + L"p";
+    // The longest executable path the program's room takes, and one more.
+    const std::wstring longestExecutable = L"C:\\" + std::wstring(APPLICATION_CAPACITY - 4, L'x');
+    const std::wstring longestLauncher = L"\"" + longestExecutable + L"\"";
+    const std::wstring overlongLauncher = L"\"" + longestExecutable + L"x\"";
     const std::wstring explorerPastLimit = explorerPath + L"p";
 
     // What FindFileManager answered.
@@ -101,6 +105,10 @@ TEST(DecideLaunch, ChoosesTheProgramAndComposesItsCommandLine)
          LaunchAction::Nothing, L"", L""},
         {"path, another program's verb", &target, kPath, L"explorer.exe", kWindows, kNone,
          LaunchAction::OpenParentFolder, L"", L""},
+        {"longest executable path", &target, kPath, longestLauncher.c_str(), kWindows, kFound,
+         LaunchAction::StartProcess, longestExecutable, longestLauncher + L" /select," + kPath},
+        {"executable path too long for the program's room", &target, kPath, overlongLauncher.c_str(), kWindows,
+         kFound, LaunchAction::OpenParentFolder, L"", L""},
         {"longest path for the file manager", &target, selectPath.c_str(), kFileManager, kWindows, kFound,
          LaunchAction::StartProcess, kExecutable, selectLine},
         {"path a character too long for the file manager", &target, selectPastLimit.c_str(), kFileManager, kWindows,
