@@ -1,6 +1,7 @@
 #include "registration/registry_routines.h"
 
 #include "base/registry_key.h"
+#include "base/system_routine.h"
 
 namespace {
 
@@ -27,10 +28,7 @@ bool IsSymbolicLink(HKEY key)
 // The registry routines would delete the target of a link instead.
 bool DeleteOpenedKey(HKEY key)
 {
-    using NtDeleteKeyRoutine = LONG(WINAPI*)(HANDLE);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto deleteKey = reinterpret_cast<NtDeleteKeyRoutine>(
-        reinterpret_cast<void (*)()>(ntdll ? GetProcAddress(ntdll, "NtDeleteKey") : nullptr));
+    const auto deleteKey = FindSystemRoutine<LONG(WINAPI*)(HANDLE)>(L"ntdll.dll", "NtDeleteKey");
     return deleteKey && deleteKey(key) == 0;
 }
 

@@ -1,6 +1,7 @@
 #include "shellns/folder_binding.h"
 
 #include "base/com_ref.h"
+#include "base/system_routine.h"
 #include "base/test_seams.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
@@ -74,11 +75,9 @@ ITEMIDLIST* ParsePathToIdList(const wchar_t* path)
 BOOL GetWholePath(const ITEMIDLIST* list, wchar_t* path)
 {
     path[0] = L'\0';
-    // Looked up by name: systems before 6.0 lack it, and the DLL must load there.
-    using GetPathEx = BOOL(WINAPI*)(const ITEMIDLIST*, wchar_t*, DWORD, GPFIDL_FLAGS);
-    HMODULE shell = GetModuleHandleW(L"shell32.dll");
-    const auto getPathEx = reinterpret_cast<GetPathEx>(
-        reinterpret_cast<void (*)()>(shell ? GetProcAddress(shell, "SHGetPathFromIDListEx") : nullptr));
+    // Systems before 6.0 lack it.
+    const auto getPathEx = FindSystemRoutine<BOOL(WINAPI*)(const ITEMIDLIST*, wchar_t*, DWORD, GPFIDL_FLAGS)>(
+        L"shell32.dll", "SHGetPathFromIDListEx");
     const BOOL had = getPathEx ? getPathEx(list, path, LONGEST_PATH, GPFIDL_DEFAULT) : SHGetPathFromIDListW(list, path);
     if (!had || !path[0]) {
         path[0] = L'\0';

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/system_routine.h"
+
 namespace {
 LONG scratchCounter = 0;
 }
@@ -83,10 +85,9 @@ namespace {
 // The registry's own name of an open key (\Registry\...), which a link holds.
 std::wstring NativeKeyName(HKEY key)
 {
-    using QueryKey = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     const int kKeyNameInformation = 3;
-    const auto query = reinterpret_cast<QueryKey>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    const auto query =
+        FindSystemRoutine<LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*)>(L"ntdll.dll", "NtQueryKey");
     std::vector<BYTE> information(4096);
     ULONG length = 0;
     if (!query || query(key, kKeyNameInformation, information.data(), static_cast<ULONG>(information.size()),
@@ -120,9 +121,7 @@ void CreateLink(HKEY root, const wchar_t* path, HKEY targetRoot, const wchar_t* 
 
 void DeleteLink(HKEY root, const wchar_t* path)
 {
-    using DeleteKey = LONG(WINAPI*)(HANDLE);
-    const auto deleteKey = reinterpret_cast<DeleteKey>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    const auto deleteKey = FindSystemRoutine<LONG(WINAPI*)(HANDLE)>(L"ntdll.dll", "NtDeleteKey");
     HKEY link = nullptr;
     if (RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, DELETE, &link) != ERROR_SUCCESS) return;
     deleteKey(link);
