@@ -32,7 +32,6 @@ bool ReadCommand(const wchar_t* path, wchar_t* command)
 
 bool ReadDefaultValue(const wchar_t* path, wchar_t* value, DWORD capacity, DWORD* type)
 {
-    value[0] = L'\0';
     if (type) *type = REG_NONE;
     HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;

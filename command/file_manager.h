@@ -18,9 +18,9 @@ BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb, BOOL* relativeCommand);
 
 // Reads the default value of HKEY_CLASSES_ROOT\`path` into `value`, of
 // `capacity` characters (at least 2), offering the read all but the last, and
-// its type into `type` when given. False when the key does not open. A value
-// that cannot be read, or that is not terminated within the characters read,
-// reads as empty.
+// its type into `type` when given. False, with `value` untouched, when the key
+// does not open. A value that cannot be read, or that is not terminated
+// within the characters read, reads as empty.
 bool ReadDefaultValue(const wchar_t* path, wchar_t* value, DWORD capacity, DWORD* type = nullptr);
 
 // Cuts the first token out of a command value in place and returns it: the

@@ -123,17 +123,19 @@ TEST(GuardedSelectionBlock, ReadsOnlyTheBlock)
     EXPECT_EQ(0, allocator.malloc.outstanding());
 }
 
-// A block that ends inside the item's offset, after a count of one and a
-// folder offset that leads to a sound (empty) list inside the block: the
-// item's offset must not be read at all.
+// The shortest block: a count of one and two offsets that both lead to the
+// empty list inside the count. Cut inside the item's offset, that offset must
+// not be read at all; whole, it selects the desktop.
 TEST(GuardedSelectionBlock, EndsInsideTheItemOffset)
 {
     ScopedCountingAllocator allocator;
     GuardedBuffer buffer(64);
-    const Bytes block = {1, 0, 0, 0, 2, 0, 0, 0, 12, 0, 0};
+    const Bytes block = {1, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0};
     for (size_t size = 8; size <= block.size(); ++size) {
         SCOPED_TRACE(testing::Message() << size << " bytes");
-        EXPECT_EQ(nullptr, ReadSelectionBlock(buffer.Place(block.data(), size), size));
+        ITEMIDLIST* selection = ReadSelectionBlock(buffer.Place(block.data(), size), size);
+        EXPECT_EQ(size == block.size() ? 2u : 0u, IdListSize(selection));
+        ShellFree(selection);
     }
     EXPECT_EQ(0, allocator.malloc.outstanding());
 }
