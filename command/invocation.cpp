@@ -75,15 +75,12 @@ LaunchAction ComposeExplorerLine(const LaunchFacts& facts, wchar_t* commandLine)
                : LaunchAction::OpenParentFolder;
 }
 
-// Room for any path Windows allows, from the process heap: too much for the
-// stack of the shell's thread.
+// Room for any path Windows allows, from the shell's allocator: too much for
+// the stack of the shell's thread.
 class LongPathBuffer {
 public:
-    LongPathBuffer() : text_(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, LONGEST_PATH * sizeof(wchar_t)))) {}
-    ~LongPathBuffer()
-    {
-        if (text_) HeapFree(GetProcessHeap(), 0, text_);
-    }
+    LongPathBuffer() : text_(static_cast<wchar_t*>(ShellAlloc(LONGEST_PATH * sizeof(wchar_t)))) {}
+    ~LongPathBuffer() { ShellFree(text_); }
     LongPathBuffer(const LongPathBuffer&) = delete;
     LongPathBuffer& operator=(const LongPathBuffer&) = delete;
 

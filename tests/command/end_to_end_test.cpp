@@ -365,6 +365,7 @@ public:
             longTarget_ += L"\\" + std::wstring(30, letter);
             CreateDirectoryW(longTarget_.c_str(), nullptr);
         }
+        const std::wstring deepFolder = longTarget_;
         longTarget_ += L"\\" + std::wstring(120, L'n') + L".txt";
         WriteFile(longTarget_, "long");
         // Wine's shell parses no path this long; it still makes a list of one.
@@ -372,14 +373,20 @@ public:
         EXPECT_NE(nullptr, longList);
         if (longList) MakeShortcutToIdList(folder_.file(L"to long.lnk"), longList);
         CoTaskMemFree(longList);
+        // The longest path that fits MAX_PATH with its terminator.
+        longestTarget_ = deepFolder + L"\\" + std::wstring(MAX_PATH - 1 - deepFolder.size() - 5, L'm') + L".txt";
+        WriteFile(longestTarget_, "longest");
+        MakeShortcut(folder_.file(L"to longest.lnk"), longestTarget_);
     }
 
     std::wstring file(const std::wstring& name) const { return folder_.file(name); }
     const std::wstring& path() const { return folder_.path(); }
     // The hexadecimal text of the list of "My Computer".
     const std::wstring& computerHex() const { return computerHex_; }
-    // The path of the target of "to long.lnk", longer than MAX_PATH.
+    // The paths of the targets of "to long.lnk", longer than MAX_PATH, and of
+    // "to longest.lnk", MAX_PATH - 1 characters.
     const std::wstring& longTarget() const { return longTarget_; }
+    const std::wstring& longestTarget() const { return longestTarget_; }
 
 private:
     static std::wstring HexOf(const ITEMIDLIST* list)
@@ -393,6 +400,7 @@ private:
     TempFolder folder_;
     std::wstring computerHex_;
     std::wstring longTarget_;
+    std::wstring longestTarget_;
 };
 
 class EndToEnd : public ::testing::Test {
@@ -439,25 +447,38 @@ TEST_F(EndToEnd, FileManagerSelectsTheTarget)
     EXPECT_EQ(L"0000", shortcuts_.computerHex().substr(shortcuts_.computerHex().size() - 4));
 }
 
-// A path longer than MAX_PATH - 1 characters goes to the file manager whole,
+// A path of MAX_PATH - 1 characters or more goes to the file manager whole,
 // or, where the shell cannot give it whole, the target goes as its list.
 TEST_F(EndToEnd, LongTargetPathIsNeverCutShort)
 {
     const std::wstring fileManager = programs_ + L"\\Norrvane.exe";
     verbs_.UseFileManager(fileManager);
     const std::wstring launcher = L"\"" + fileManager + L"\"";
-    const std::wstring target = shortcuts_.longTarget();
-    ASSERT_GT(target.size(), static_cast<size_t>(MAX_PATH));
-
-    EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(L"to long.lnk")).invoked);
-    const std::vector<Started> starts = record_.WaitFor(1);
-    ASSERT_EQ(1u, starts.size());
-    const std::wstring& line = starts[0].commandLine;
     const std::wstring hexStart = launcher + L":*";
-    const bool whole = line == launcher + L" /select," + target;
-    const bool asList = line.compare(0, hexStart.size(), hexStart) == 0 && line.size() > hexStart.size() + 4 &&
-                        line.compare(line.size() - 4, 4, L"0000") == 0;
-    EXPECT_TRUE(whole || asList) << testing::PrintToString(line);
+    ASSERT_EQ(static_cast<size_t>(MAX_PATH - 1), shortcuts_.longestTarget().size());
+    ASSERT_GT(shortcuts_.longTarget().size(), static_cast<size_t>(MAX_PATH));
+
+    struct Case {
+        const wchar_t* shortcut;
+        std::wstring target;
+        bool mayGoAsList;  // the shell may not give this path whole
+    };
+    const Case cases[] = {
+        {L"to longest.lnk", shortcuts_.longestTarget(), false},
+        {L"to long.lnk", shortcuts_.longTarget(), true},
+    };
+    size_t started = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.shortcut)));
+        EXPECT_EQ(S_OK, RightClickAndPick(shortcuts_.file(c.shortcut)).invoked);
+        const std::vector<Started> starts = record_.WaitFor(++started);
+        ASSERT_EQ(started, starts.size());
+        const std::wstring& line = starts.back().commandLine;
+        const bool whole = line == launcher + L" /select," + c.target;
+        const bool asList = line.compare(0, hexStart.size(), hexStart) == 0 && line.size() > hexStart.size() + 4 &&
+                            line.compare(line.size() - 4, 4, L"0000") == 0;
+        EXPECT_TRUE(whole || (c.mayGoAsList && asList)) << testing::PrintToString(line);
+    }
 }
 
 TEST_F(EndToEnd, StockVerbStartsExplorerFromTheWindowsFolder)
