@@ -191,6 +191,9 @@ TEST(Registration, HandlerClsidTextNamesTheClassInLowerCase)
 TEST(Registration, FromVistaHandlerValueIsSwitchedOnlyWhenExpected)
 {
     const std::wstring tooLong = kStock + L"                                  ";
+    // A NUL hides the rest from a text comparison; 130 bytes in all, one
+    // character past the 128 bytes read.
+    const std::wstring pastRead = std::wstring(1, L'\0') + std::wstring(25, L'x');
     struct Row {
         const char* label;
         bool present;
@@ -210,6 +213,8 @@ TEST(Registration, FromVistaHandlerValueIsSwitchedOnlyWhenExpected)
         {"ours as REG_BINARY", true, REG_BINARY, kOurs, false, false},
         {"stock with more behind it", true, REG_SZ, tooLong, false, false},
         {"ours with more behind it", true, REG_SZ, kOurs + L"                            ", false, false},
+        {"stock, a NUL, past the bytes read", true, REG_SZ, kStock + pastRead, false, false},
+        {"ours, a NUL, past the bytes read", true, REG_SZ, kOurs + pastRead, false, false},
         {"empty text", true, REG_SZ, L"", false, false},
         {"no value", false, REG_SZ, L"", false, false},
     };
