@@ -18,7 +18,7 @@
 #   a Release or ShellFree call dropped
 #   a "+ 1" dropped
 #
-# A tool, not a test: CI does not run it. It takes some 15 minutes for 40
+# A tool, not a test: CI does not run it. It takes some 25 minutes for 40
 # faults on two cores (a full build and the suite once first).
 # usage: scripts/seed-faults.sh [COUNT] [SEED]   (40 faults, seed 20261208)
 set -euo pipefail
