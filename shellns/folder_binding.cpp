@@ -19,6 +19,16 @@ HRESULT GetDesktopFolder(IShellFolder** desktop)
     return S_OK;
 }
 
+// The list of `path` as the desktop `desktop` parses it, or null.
+ITEMIDLIST* ParseOn(IShellFolder* desktop, const wchar_t* path)
+{
+    ITEMIDLIST* list = nullptr;
+    ULONG eaten = 0;
+    // The shell only reads the path, though the interface takes it writable.
+    desktop->ParseDisplayName(nullptr, nullptr, const_cast<wchar_t*>(path), &eaten, &list, nullptr);
+    return list;
+}
+
 HRESULT BindOn(IShellFolder* folder, const ITEMIDLIST* list, ComRef<IShellFolder>& bound)
 {
     return folder->BindToObject(list, nullptr, IID_IShellFolder, bound.outVoid());
@@ -49,7 +59,7 @@ HRESULT FollowFolderShortcut(IShellFolder* desktop, const ITEMIDLIST* prefix, IS
     WIN32_FIND_DATAW found;
     if (link->GetPath(path, ARRAYSIZE(path), &found, 0) != S_OK || !path[0]) return E_FAIL;
 
-    IdListHolder target(ParsePathToIdList(path));
+    IdListHolder target(ParseOn(desktop, path));
     if (!target) return E_FAIL;
     ComRef<IShellFolder> targetFolder;
     if (BindOn(desktop, target.get(), targetFolder) != S_OK) return E_FAIL;
@@ -64,12 +74,7 @@ void SetDesktopFolderForTests(IShellFolder* desktop) { desktopForTests = desktop
 ITEMIDLIST* ParsePathToIdList(const wchar_t* path)
 {
     ComRef<IShellFolder> desktop;
-    if (GetDesktopFolder(desktop.out()) != S_OK) return nullptr;
-    ITEMIDLIST* list = nullptr;
-    ULONG eaten = 0;
-    // The shell only reads the path, though the interface takes it writable.
-    desktop->ParseDisplayName(nullptr, nullptr, const_cast<wchar_t*>(path), &eaten, &list, nullptr);
-    return list;
+    return GetDesktopFolder(desktop.out()) == S_OK ? ParseOn(desktop.get(), path) : nullptr;
 }
 
 BOOL GetWholePath(const ITEMIDLIST* list, wchar_t* path)
@@ -85,10 +90,11 @@ BOOL GetWholePath(const ITEMIDLIST* list, wchar_t* path)
     }
     if (lstrlenW(path) < MAX_PATH - 1) return TRUE;
 
+    // One desktop parses the path back and compares the lists.
     ComRef<IShellFolder> desktop;
-    IdListHolder parsed(ParsePathToIdList(path));
-    const bool whole = parsed && GetDesktopFolder(desktop.out()) == S_OK &&
-                       desktop->CompareIDs(0, list, parsed.get()) == S_OK;
+    IdListHolder parsed;
+    if (GetDesktopFolder(desktop.out()) == S_OK) parsed.reset(ParseOn(desktop.get(), path));
+    const bool whole = parsed && desktop->CompareIDs(0, list, parsed.get()) == S_OK;
     if (!whole) path[0] = L'\0';
     return whole ? TRUE : FALSE;
 }

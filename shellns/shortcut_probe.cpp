@@ -3,8 +3,8 @@
 #include <shlobj.h>
 
 #include "base/ascii_text.h"
-#include "shellns/folder_binding.h"
 #include "base/com_ref.h"
+#include "shellns/folder_binding.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
 

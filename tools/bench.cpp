@@ -27,10 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "base/module_identity.h"
 #include "command/file_manager.h"
 #include "command/invocation.h"
 #include "command/menu.h"
-#include "base/module_identity.h"
 #include "utf8.h"
 
 namespace {

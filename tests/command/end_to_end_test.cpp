@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "command/menu.h"
 #include "base/module_identity.h"
+#include "command/menu.h"
 #include "module/module.h"
 #include "shellns/id_list.h"
 #include "support/counting_malloc.h"

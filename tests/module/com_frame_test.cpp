@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "base/module_identity.h"
-#include "module/module.h"
 #include "base/test_seams.h"
+#include "module/module.h"
 #include "support/counting_data_object.h"
 
 namespace {

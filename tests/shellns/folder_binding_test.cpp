@@ -11,8 +11,8 @@
 #include <string>
 
 #include "base/test_seams.h"
-#include "shellns/folder_binding.h"
 #include "byte_lists.h"
+#include "shellns/folder_binding.h"
 #include "shellns/id_list.h"
 #include "support/counting_malloc.h"
 #include "support/shell_items.h"

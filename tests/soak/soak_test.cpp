@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "command/invocation.h"
 #include "base/com_ref.h"
 #include "base/module_identity.h"
+#include "command/invocation.h"
 #include "module/module.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
