@@ -5,6 +5,7 @@
 #include "base/ascii_text.h"
 #include "base/module_identity.h"
 #include "base/registry_key.h"
+#include "base/wow64.h"
 #include "registration/registry_routines.h"
 
 const wchar_t STOCK_OPEN_LOCATION_CLSID_TEXT[] = L"{37ea3a21-7493-4208-a011-7f9ea79ce9f5}";
@@ -55,6 +56,25 @@ bool RegisterClassKey(HKEY clsid, const wchar_t* serverPath)
     return ok;
 }
 
+// True when the native registry view holds our class with a server: the
+// class that Explorer loads when the shared handler key names it.
+bool NativeClassRegistered()
+{
+    wchar_t serverKey[64];
+    wsprintfW(serverKey, L"CLSID\\%s\\InProcServer32", HANDLER_CLSID_TEXT);
+    // A native process has no other view to ask for; the flag would also
+    // pass by an override of the predefined key.
+    const REGSAM view = RunsUnderWow64() ? KEY_WOW64_64KEY : 0;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, serverKey, 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS)
+        return false;
+    RegistryKey key(opened);
+    DWORD type = REG_NONE;
+    DWORD bytes = 0;
+    return RegQueryValueExW(key.get(), L"", nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
+           (type == REG_SZ || type == REG_EXPAND_SZ) && bytes > sizeof(wchar_t);
+}
+
 // Restores or deletes the handler key when it holds our class. False when an
 // owned entry could not be given back.
 bool UnregisterHandlerKey(RegistrationRegime regime)
@@ -74,6 +94,11 @@ bool UnregisterHandlerKey(RegistrationRegime regime)
 }
 
 }  // namespace
+
+RegistrationView CurrentRegistrationView()
+{
+    return RunsUnderWow64() ? RegistrationView::Wow64 : RegistrationView::Native;
+}
 
 RegistrationRegime CurrentRegistrationRegime()
 {
@@ -100,20 +125,23 @@ bool ReadDefaultText(HKEY key, wchar_t* value, DWORD capacity)
     return read;
 }
 
-HRESULT RegisterServer(RegistrationRegime regime, const wchar_t* serverPath)
+HRESULT RegisterServer(RegistrationRegime regime, RegistrationView view, const wchar_t* serverPath)
 {
     if (!serverPath || !serverPath[0]) return E_FAIL;
     bool ok = true;
+    // The shared handler key may name our class only while Explorer can find
+    // it. Asked before this view's own class key is written.
+    const bool switchHandler = view == RegistrationView::Native || NativeClassRegistered();
 
     if (regime == RegistrationRegime::BeforeVista) {
         RegistryKey lnkfile(OpenKey(HKEY_CLASSES_ROOT, L"lnkfile"));
         if (!lnkfile) return E_FAIL;
-        ok = RegisterHandlerKeyBeforeVista(lnkfile.get());
+        if (switchHandler) ok = RegisterHandlerKeyBeforeVista(lnkfile.get());
     } else {
         RegistryKey handler(OpenKey(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
         if (!handler) return E_FAIL;
         // Another handler's class, or ours already, is left as it is.
-        if (DefaultValueIs(handler.get(), STOCK_OPEN_LOCATION_CLSID_TEXT))
+        if (switchHandler && DefaultValueIs(handler.get(), STOCK_OPEN_LOCATION_CLSID_TEXT))
             ok = SetText(handler.get(), L"", HANDLER_CLSID_TEXT);
     }
 
@@ -129,9 +157,12 @@ HRESULT RegisterServer(RegistrationRegime regime, const wchar_t* serverPath)
     return ok ? S_OK : E_FAIL;
 }
 
-HRESULT UnregisterServer(RegistrationRegime regime)
+HRESULT UnregisterServer(RegistrationRegime regime, RegistrationView view)
 {
-    bool ok = UnregisterHandlerKey(regime);
+    // While the native class serves Explorer the handler key stays ours.
+    // Asked before this view's own class key is deleted.
+    const bool giveBackHandler = view == RegistrationView::Native || !NativeClassRegistered();
+    bool ok = !giveBackHandler || UnregisterHandlerKey(regime);
     {
         RegistryKey clsid(OpenKey(HKEY_CLASSES_ROOT, L"CLSID"));
         ok = clsid && DeleteKeyTree(clsid.get(), HANDLER_CLSID_TEXT) && ok;
@@ -161,7 +192,10 @@ STDAPI DllRegisterServer()
     RegistrationRegime regime = CurrentRegistrationRegime();
     wchar_t path[1040];
     if (!ReadModulePath(ModuleInstance, path, 1040)) return E_FAIL;
-    return NotifyAssociationsChanged(RegisterServer(regime, path));
+    return NotifyAssociationsChanged(RegisterServer(regime, CurrentRegistrationView(), path));
 }
 
-STDAPI DllUnregisterServer() { return NotifyAssociationsChanged(UnregisterServer(CurrentRegistrationRegime())); }
+STDAPI DllUnregisterServer()
+{
+    return NotifyAssociationsChanged(UnregisterServer(CurrentRegistrationRegime(), CurrentRegistrationView()));
+}

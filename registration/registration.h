@@ -10,6 +10,15 @@ enum class RegistrationRegime { BeforeVista, VistaOrLater };
 // The regime of the running system, from GetVersion.
 RegistrationRegime CurrentRegistrationRegime();
 
+// Which programs the class registered by this DLL serves. On 64-bit Windows
+// the 32-bit DLL registers its class for 32-bit programs only (Wow64), while
+// the handler key of shortcut files is one key that both registry views
+// share and that Explorer, a native program, reads.
+enum class RegistrationView { Native, Wow64 };
+
+// Wow64 for a 32-bit process on 64-bit Windows, Native otherwise.
+RegistrationView CurrentRegistrationView();
+
 // Fills `path` with the module's full path. False, with nothing usable in
 // `path`, when the path is empty or did not fit in `capacity` characters.
 bool ReadModulePath(HINSTANCE module, wchar_t* path, DWORD capacity);
@@ -22,11 +31,15 @@ bool ReadDefaultText(HKEY key, wchar_t* value, DWORD capacity);
 
 // The work behind DllRegisterServer: S_OK only when every entry is in
 // place. `serverPath` is the DLL's full path; an empty one writes nothing.
-HRESULT RegisterServer(RegistrationRegime regime, const wchar_t* serverPath);
+// From the Wow64 view the handler key is switched only when the native view
+// already holds our class: otherwise Explorer would be pointed at a class it
+// cannot find, and the stock handler stays until the native DLL is there.
+HRESULT RegisterServer(RegistrationRegime regime, RegistrationView view, const wchar_t* serverPath);
 
 // The work behind DllUnregisterServer: S_OK only when every entry it set out
-// to remove is gone (one already absent is no failure).
-HRESULT UnregisterServer(RegistrationRegime regime);
+// to remove is gone (one already absent is no failure). From the Wow64 view
+// the handler key is left alone while the native view still holds our class.
+HRESULT UnregisterServer(RegistrationRegime regime, RegistrationView view);
 
 extern const wchar_t STOCK_OPEN_LOCATION_CLSID_TEXT[];
 extern const wchar_t HANDLER_KEY_PATH[];

@@ -19,6 +19,8 @@ namespace {
 
 const RegistrationRegime kBefore = RegistrationRegime::BeforeVista;
 const RegistrationRegime kVista = RegistrationRegime::VistaOrLater;
+const RegistrationView kNative = RegistrationView::Native;
+const RegistrationView kWow64 = RegistrationView::Wow64;
 
 const std::wstring kStock = STOCK_OPEN_LOCATION_CLSID_TEXT;
 const std::wstring kOurs = HANDLER_CLSID_TEXT;
@@ -229,7 +231,7 @@ TEST(Registration, FromVistaHandlerValueIsSwitchedOnlyWhenExpected)
             ArrangeStock(s);
             arrangeValue(s);
             ValueRead before = ReadValue(s.cr(), HANDLER_KEY_PATH, L"");
-            EXPECT_EQ(S_OK, RegisterServer(kVista, kServerPath));
+            EXPECT_EQ(S_OK, RegisterServer(kVista, kNative, kServerPath));
             if (row.registrationSwitches)
                 ExpectText(s.cr(), HANDLER_KEY_PATH, L"", kOurs);
             else
@@ -241,7 +243,7 @@ TEST(Registration, FromVistaHandlerValueIsSwitchedOnlyWhenExpected)
             ArrangeRegistered(s);
             arrangeValue(s);
             ValueRead before = ReadValue(s.cr(), HANDLER_KEY_PATH, L"");
-            EXPECT_EQ(S_OK, UnregisterServer(kVista));
+            EXPECT_EQ(S_OK, UnregisterServer(kVista, kNative));
             if (row.removalRestores)
                 ExpectText(s.cr(), HANDLER_KEY_PATH, L"", kStock);
             else
@@ -281,14 +283,58 @@ TEST(Registration, BeforeVistaHandlerKeyIsCreatedAndDeleted)
         row.arrange(s);
         ValueRead before = ReadValue(s.cr(), HANDLER_KEY_PATH, L"");
         if (row.registerFirst) {
-            EXPECT_EQ(S_OK, RegisterServer(kBefore, kServerPath));
+            EXPECT_EQ(S_OK, RegisterServer(kBefore, kNative, kServerPath));
             ExpectEntries(s, {Handler::Ours, true, true, true});
         }
-        EXPECT_EQ(S_OK, UnregisterServer(kBefore));
+        EXPECT_EQ(S_OK, UnregisterServer(kBefore, kNative));
         EXPECT_EQ(row.handlerAfterRemoval, KeyExists(s.cr(), HANDLER_KEY_PATH));
         if (row.handlerAfterRemoval) EXPECT_TRUE(SameValue(before, ReadValue(s.cr(), HANDLER_KEY_PATH, L"")));
         EXPECT_TRUE(KeyExists(s.cr(), kHandlerParent));
         ExpectEntries(s, {row.handlerAfterRemoval ? Handler::Kept : Handler::Absent, false, false, false});
+    }
+}
+
+// The 32-bit DLL on 64-bit Windows registers its class for 32-bit programs
+// only, while Explorer reads the one handler key that both registry views
+// share: the key may name our class only while the native view holds it. In
+// this test's one view, a server key there beforehand stands for the native
+// class.
+TEST(Registration, Wow64HalfSwitchesTheSharedKeyOnlyBesideTheNativeClass)
+{
+    struct Row {
+        const char* label;
+        RegistrationRegime regime;
+        bool registering;           // or removing
+        const wchar_t* nativeServer;  // the native class's server; null: no class
+        Handler after;
+    } rows[] = {
+        {"6.x, registered alone", kVista, true, nullptr, Handler::Stock},
+        {"6.x, registered beside the native class", kVista, true, kServerPath, Handler::Ours},
+        {"6.x, beside a native class without a server", kVista, true, L"", Handler::Stock},
+        {"5.x, registered alone", kBefore, true, nullptr, Handler::Absent},
+        {"5.x, registered beside the native class", kBefore, true, kServerPath, Handler::Ours},
+        {"6.x, removed while the native class stays", kVista, false, kServerPath, Handler::Ours},
+        {"6.x, removed after the native class", kVista, false, nullptr, Handler::Stock},
+        {"6.x, removed beside a native class without a server", kVista, false, L"", Handler::Stock},
+        {"5.x, removed while the native class stays", kBefore, false, kServerPath, Handler::Ours},
+        {"5.x, removed after the native class", kBefore, false, nullptr, Handler::Absent},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        Scratch s;
+        if (row.registering) {
+            ArrangeStock(s);
+            if (row.regime == kBefore) s.Delete(s.cr(), HANDLER_KEY_PATH);
+            if (row.nativeServer) SetValue(s.cr(), kServerKey.c_str(), L"", row.nativeServer);
+            EXPECT_EQ(S_OK, RegisterServer(row.regime, kWow64, kServerPath));
+            ExpectEntries(s, {row.after, true, true, true});
+        } else {
+            ArrangeRegistered(s);
+            if (!row.nativeServer) s.Delete(s.cr(), kClassKey);
+            else SetValue(s.cr(), kServerKey.c_str(), L"", row.nativeServer);
+            EXPECT_EQ(S_OK, UnregisterServer(row.regime, kWow64));
+            ExpectEntries(s, {row.after, false, false, false});
+        }
     }
 }
 
@@ -328,7 +374,7 @@ TEST(Registration, RegistrationReportsEveryEntryItCouldNotWrite)
         Scratch s;
         ArrangeStock(s);
         row.arrange(s);
-        EXPECT_EQ(row.result, RegisterServer(row.regime, row.path));
+        EXPECT_EQ(row.result, RegisterServer(row.regime, kNative, row.path));
         ExpectEntries(s, row.after);
     }
 }
@@ -371,7 +417,7 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
         Scratch s;
         ArrangeRegistered(s);
         row.arrange(s);
-        EXPECT_EQ(row.result, UnregisterServer(row.regime));
+        EXPECT_EQ(row.result, UnregisterServer(row.regime, kNative));
         ExpectEntries(s, row.after);
         EXPECT_TRUE(KeyExists(s.cr(), kHandlerParent));
         s.ExpectVictimKept();
