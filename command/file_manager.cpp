@@ -2,6 +2,7 @@
 
 #include "base/ascii_text.h"
 #include "base/registry_key.h"
+#include "base/wow64.h"
 
 namespace {
 
@@ -23,12 +24,45 @@ bool ReadCommand(const wchar_t* path, wchar_t* command)
     if (type != REG_EXPAND_SZ) return true;
     wchar_t raw[kValueCapacity];
     lstrcpyW(raw, command);
-    const DWORD needed = ExpandEnvironmentStringsW(raw, command, kValueCapacity - 1);
-    if (needed == 0 || needed > kValueCapacity - 1) command[0] = L'\0';
+    ExpandCommand(raw, command, kValueCapacity - 1, RunsUnderWow64());
     return true;
 }
 
+// The variables that WOW64 gives 32-bit programs values of their own, each
+// beside the variable that holds the native value. Each pair is of one
+// length, so a name is swapped in place.
+const wchar_t* const kRedirectedVariables[][2] = {
+    {L"ProgramFiles", L"ProgramW6432"},
+    {L"CommonProgramFiles", L"CommonProgramW6432"},
+};
+
+// Names the native variable wherever the expansion will meet a redirected
+// one. The expansion pairs percent signs: each reference runs from one sign
+// to the next, and whatever it names, the text goes on after its closing one.
+void NameNativeVariables(wchar_t* text)
+{
+    wchar_t* open = text;
+    while ((open = wcschr(open, L'%')) != nullptr) {
+        wchar_t* close = wcschr(open + 1, L'%');
+        if (!close) return;
+        *close = L'\0';
+        for (const auto& pair : kRedirectedVariables)
+            if (EqualsIgnoringAsciiCase(open + 1, pair[0])) lstrcpyW(open + 1, pair[1]);
+        *close = L'%';
+        open = close + 1;
+    }
+}
+
 }  // namespace
+
+bool ExpandCommand(wchar_t* raw, wchar_t* expanded, DWORD capacity, bool nativeProgramFolders)
+{
+    if (nativeProgramFolders) NameNativeVariables(raw);
+    const DWORD needed = ExpandEnvironmentStringsW(raw, expanded, capacity);
+    if (needed != 0 && needed <= capacity) return true;
+    expanded[0] = L'\0';
+    return false;
+}
 
 bool ReadDefaultValue(const wchar_t* path, wchar_t* value, DWORD capacity, DWORD* type)
 {

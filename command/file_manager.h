@@ -23,6 +23,15 @@ BOOL FindFileManager(wchar_t* launcher, BOOL* stockVerb, BOOL* relativeCommand);
 // within the characters read, reads as empty.
 bool ReadDefaultValue(const wchar_t* path, wchar_t* value, DWORD capacity, DWORD* type = nullptr);
 
+// Expands an expandable command value `raw` into `expanded`, of `capacity`
+// characters, as the system's own programs read it. With
+// `nativeProgramFolders` (a 32-bit process on 64-bit Windows, whose
+// %ProgramFiles% and %CommonProgramFiles% name the 32-bit folders) those two
+// name the native folders, as they do for Explorer; `raw` is changed in
+// place to name them. False, with `expanded` empty, when the expansion does
+// not fit.
+bool ExpandCommand(wchar_t* raw, wchar_t* expanded, DWORD capacity, bool nativeProgramFolders);
+
 // Cuts the first token out of a command value in place and returns it: the
 // text between a leading quotation mark and the next one (or the end), or
 // else the text up to the first blank (or the end).

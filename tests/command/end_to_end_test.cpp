@@ -136,7 +136,7 @@ private:
 
 // The stand-in in place of explorer.exe in the Windows folder of this
 // program's own prefix, for the life of the object; then the system's copy,
-// the same file as the one in the system folder, goes back.
+// kept aside meanwhile, goes back.
 class ExplorerStandIn {
 public:
     explicit ExplorerStandIn(const std::wstring& standIn)
@@ -144,17 +144,14 @@ public:
         wchar_t folder[MAX_PATH];
         GetSystemWindowsDirectoryW(folder, MAX_PATH);
         path_ = std::wstring(folder) + L"\\explorer.exe";
+        EXPECT_TRUE(CopyFileW(path_.c_str(), saved_.file(L"explorer.exe").c_str(), FALSE)) << GetLastError();
         EXPECT_TRUE(CopyFileW(standIn.c_str(), path_.c_str(), FALSE)) << GetLastError();
     }
-    ~ExplorerStandIn()
-    {
-        wchar_t folder[MAX_PATH];
-        GetSystemDirectoryW(folder, MAX_PATH);
-        EXPECT_TRUE(CopyFileW((std::wstring(folder) + L"\\explorer.exe").c_str(), path_.c_str(), FALSE));
-    }
+    ~ExplorerStandIn() { EXPECT_TRUE(CopyFileW(saved_.file(L"explorer.exe").c_str(), path_.c_str(), FALSE)); }
     const std::wstring& path() const { return path_; }
 
 private:
+    TempFolder saved_;
     std::wstring path_;
 };
 
@@ -499,44 +496,56 @@ TEST_F(EndToEnd, StockVerbStartsExplorerFromTheWindowsFolder)
 
 // Commands that would be resolved against the host's current folder or drive
 // start nothing that was planted there; an expandable command starts the file
-// manager at its expanded path.
+// manager at its expanded path, with %ProgramFiles% read as Explorer reads it:
+// the native program folder, also in a 32-bit host on 64-bit Windows.
 TEST_F(EndToEnd, FileManagerStartsOnlyFromTheFullPathItsCommandNames)
 {
     const std::wstring standIn = programs_ + L"\\Norrvane.exe";
     TempFolder scratch;
     const std::wstring browsed = scratch.file(L"browsed");
     CreateDirectoryW(browsed.c_str(), nullptr);
-    const std::wstring rootFolder =
-        browsed.substr(0, 3) + L"norrvane-planted-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring unique = L"norrvane-planted-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring rootFolder = browsed.substr(0, 3) + unique;
+    wchar_t nativePrograms[MAX_PATH] = L"";
+    if (!GetEnvironmentVariableW(L"ProgramW6432", nativePrograms, MAX_PATH))
+        GetEnvironmentVariableW(L"ProgramFiles", nativePrograms, MAX_PATH);
+    const std::wstring inNativePrograms = std::wstring(nativePrograms) + L"\\" + unique + L"\\Norrvane64.exe";
     Planted planted;
     planted.Add(standIn, browsed + L"\\bin\\Norrvane.exe");
     planted.Add(standIn, scratch.file(L"x\\Norrvane.exe"));
     planted.Add(standIn, rootFolder + L"\\Norrvane.exe");
+    planted.Add(standIn, inNativePrograms);
     CurrentFolder current(browsed);
     SetEnvironmentVariableW(L"NORRVANE_TEST_PROGRAMS", programs_.c_str());
 
     struct Case {
         std::wstring command;
         DWORD type;
+        std::wstring starts;  // empty: nothing may start
     };
     const Case cases[] = {
-        {L"bin\\Norrvane.exe \"%1\"", REG_SZ},
-        {L"\"..\\x\\Norrvane.exe\" \"%1\"", REG_SZ},
-        {L"\"" + rootFolder.substr(2) + L"\\Norrvane.exe\" \"%1\"", REG_SZ},
-        {L"\"%NORRVANE_TEST_PROGRAMS%\\Norrvane.exe\" \"%1\"", REG_EXPAND_SZ},
+        {L"bin\\Norrvane.exe \"%1\"", REG_SZ, L""},
+        {L"\"..\\x\\Norrvane.exe\" \"%1\"", REG_SZ, L""},
+        {L"\"" + rootFolder.substr(2) + L"\\Norrvane.exe\" \"%1\"", REG_SZ, L""},
+        {L"\"%NORRVANE_TEST_PROGRAMS%\\Norrvane.exe\" \"%1\"", REG_EXPAND_SZ, standIn},
+        {L"\"%ProgramFiles%\\" + unique + L"\\Norrvane64.exe\" \"%1\"", REG_EXPAND_SZ, inNativePrograms},
     };
+    std::vector<std::wstring> expected;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.command));
         verbs_.UseFileManagerCommand(c.command, c.type);
-        EXPECT_EQ(c.type == REG_EXPAND_SZ ? S_OK : E_FAIL, RightClickAndPick(shortcuts_.file(L"to file.lnk")).invoked);
+        EXPECT_EQ(c.starts.empty() ? E_FAIL : S_OK, RightClickAndPick(shortcuts_.file(L"to file.lnk")).invoked);
+        if (!c.starts.empty()) expected.push_back(c.starts);
     }
-    // Only the last command starts anything; give a planted copy time to show.
-    record_.WaitFor(1);
-    const std::vector<Started> starts = record_.WaitFor(2, 2000);
+    // Give a planted copy time to show.
+    record_.WaitFor(expected.size());
+    const std::vector<Started> starts = record_.WaitFor(expected.size() + 1, 2000);
     SetEnvironmentVariableW(L"NORRVANE_TEST_PROGRAMS", nullptr);
-    ASSERT_EQ(1u, starts.size());
-    EXPECT_TRUE(SameFile(standIn, starts[0].program)) << starts[0].program;
-    EXPECT_EQ(L"\"" + standIn + L"\" /select," + shortcuts_.file(L"Report, final.txt"), starts[0].commandLine);
+    ASSERT_EQ(expected.size(), starts.size());
+    for (size_t i = 0; i < starts.size(); ++i) {
+        EXPECT_TRUE(SameFile(expected[i], starts[i].program)) << starts[i].program;
+        EXPECT_EQ(L"\"" + expected[i] + L"\" /select," + shortcuts_.file(L"Report, final.txt"), starts[i].commandLine);
+    }
 }
 
 TEST_F(EndToEnd, AnotherProgramsVerbOpensTheParentFolder)

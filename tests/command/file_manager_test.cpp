@@ -66,6 +66,59 @@ TEST(FileManagerText, FirstTokenAndExecutableName)
     }
 }
 
+// A 32-bit program on 64-bit Windows sees %ProgramFiles% and
+// %CommonProgramFiles% name the 32-bit folders; Explorer, which reads the same
+// command, sees the native ones. Each row also walks the percent signs as the
+// expansion does.
+TEST(FileManagerText, ExpandCommandReadsProgramFoldersAsExplorerDoes)
+{
+    const wchar_t* const variables[][2] = {
+        {L"ProgramFiles", L"C:\\Program Files (x86)"},
+        {L"ProgramFiles(x86)", L"C:\\Program Files (x86)"},
+        {L"ProgramW6432", L"C:\\Program Files"},
+        {L"CommonProgramFiles", L"C:\\Program Files (x86)\\Common Files"},
+        {L"CommonProgramW6432", L"C:\\Program Files\\Common Files"},
+        {L"NORRVANE_TEST_TOOLS", L"C:\\Tools"},
+    };
+    std::wstring saved[ARRAYSIZE(variables)];
+    for (size_t i = 0; i < ARRAYSIZE(variables); ++i) {
+        wchar_t value[MAX_PATH] = L"";
+        GetEnvironmentVariableW(variables[i][0], value, MAX_PATH);
+        saved[i] = value;
+        SetEnvironmentVariableW(variables[i][0], variables[i][1]);
+    }
+    struct Case {
+        const wchar_t* raw;
+        bool native;
+        const wchar_t* expanded;
+    };
+    const Case cases[] = {
+        {L"\"%ProgramFiles%\\N\\Norrvane64.exe\" \"%1\"", true, L"\"C:\\Program Files\\N\\Norrvane64.exe\" \"%1\""},
+        {L"\"%ProgramFiles%\\N\\Norrvane64.exe\" \"%1\"", false,
+         L"\"C:\\Program Files (x86)\\N\\Norrvane64.exe\" \"%1\""},
+        {L"%COMMONPROGRAMFILES%\\N.exe", true, L"C:\\Program Files\\Common Files\\N.exe"},
+        {L"%programfiles%%CommonProgramFiles%", true, L"C:\\Program FilesC:\\Program Files\\Common Files"},
+        {L"%ProgramFiles(x86)%\\N.exe", true, L"C:\\Program Files (x86)\\N.exe"},
+        {L"%ProgramW6432%\\N.exe", false, L"C:\\Program Files\\N.exe"},
+        {L"%ProgramFiles", true, L"%ProgramFiles"},
+        {L"%ProgramFilesX%", true, L"%ProgramFilesX%"},
+        // Every reference takes its closing sign with it, whether it names a
+        // variable or not.
+        {L"%NORRVANE_UNDEFINED%ProgramFiles%", true, L"%NORRVANE_UNDEFINED%ProgramFiles%"},
+        {L"\"%1\" %ProgramFiles%", true, L"\"%1\" %ProgramFiles%"},
+        {L"%NORRVANE_TEST_TOOLS%ProgramFiles%", true, L"C:\\ToolsProgramFiles%"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.raw)) + (c.native ? " native" : ""));
+        std::wstring raw = c.raw;
+        wchar_t expanded[259];
+        EXPECT_TRUE(ExpandCommand(&raw[0], expanded, ARRAYSIZE(expanded), c.native));
+        EXPECT_EQ(std::wstring(c.expanded), expanded);
+    }
+    for (size_t i = 0; i < ARRAYSIZE(variables); ++i)
+        SetEnvironmentVariableW(variables[i][0], saved[i].empty() ? nullptr : saved[i].c_str());
+}
+
 TEST(FileManagerText, LastBackslash)
 {
     const wchar_t text[] = L"C:\\a\\b.exe";
