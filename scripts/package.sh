@@ -4,14 +4,14 @@
 #   NorrvaneShLnk-<version>.zip      x86/ and x64/NorrvaneShLnk.dll, install.cmd, uninstall.cmd
 #   NorrvaneShLnk-<version>-x64.msi  for 64-bit Windows: both DLLs
 #   NorrvaneShLnk-<version>-x86.msi  for 32-bit Windows: the 32-bit DLL
-# The version is the project's (CMakeLists.txt), as in the DLLs' version
-# resource; --version gives the packages another one (tests make an earlier
-# release with it).
-# usage: scripts/package.sh [--version X.Y.Z.W] [OUTPUT_DIR]   (default: dist/)
+# The version is the packages' own (NORRVANE_PACKAGE_VERSION in
+# CMakeLists.txt, three fields); --version gives them another one (tests make
+# an earlier release with it).
+# usage: scripts/package.sh [--version X.Y.Z] [OUTPUT_DIR]   (default: dist/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-version=$(sed -n 's/^project(NorrvaneShLnk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$(sed -n 's/^set(NORRVANE_PACKAGE_VERSION \([0-9.]*\))$/\1/p' CMakeLists.txt)
 if [ "${1:-}" = --version ]; then
   version=$2
   shift 2

@@ -2,9 +2,11 @@
 // right-clicks one file: finds the handler registered for shortcut files,
 // creates it, hands it the shell's own data object for the file, lets it fill
 // a real popup menu and asks for its verb; with --invoke it also picks the
-// item. Everything it learns goes to standard output in UTF-8.
+// item. Everything it learns goes to standard output in UTF-8. With --hold it
+// keeps the handler, and so the DLL, loaded until its standard input ends, as
+// Explorer keeps it after a right-click.
 //
-// usage: right_click_host FILE [--invoke]
+// usage: right_click_host FILE [--invoke | --hold]
 #include <windows.h>
 #include <shlobj.h>
 #include <shellapi.h>
@@ -81,7 +83,17 @@ void ShowMenu(HMENU menu)
     }
 }
 
-int RightClick(const wchar_t* path, bool invoke)
+// Waits until standard input ends.
+void HoldUntilInputEnds()
+{
+    Print(L"holding");
+    char buffer[64];
+    DWORD read = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    }
+}
+
+int RightClick(const wchar_t* path, bool invoke, bool hold)
 {
     const std::wstring clsidText = RegisteredHandler();
     Print(L"handler: " + (clsidText.empty() ? std::wstring(L"(none registered)") : clsidText));
@@ -123,6 +135,7 @@ int RightClick(const wchar_t* path, bool invoke)
         info.nShow = SW_SHOWNORMAL;
         Print(L"InvokeCommand: " + Hex(contextMenu->InvokeCommand(&info)));
     }
+    if (hold) HoldUntilInputEnds();
 
     DestroyMenu(menu);
     contextMenu->Release();
@@ -139,13 +152,14 @@ int main()
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const bool invoke = argc == 3 && lstrcmpW(argv[2], L"--invoke") == 0;
-    if (argc != 2 && !invoke) {
-        Print(L"usage: right_click_host FILE [--invoke]");
+    const bool hold = argc == 3 && lstrcmpW(argv[2], L"--hold") == 0;
+    if (argc != 2 && !invoke && !hold) {
+        Print(L"usage: right_click_host FILE [--invoke | --hold]");
         LocalFree(argv);
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const int result = RightClick(argv[1], invoke);
+    const int result = RightClick(argv[1], invoke, hold);
     CoUninitialize();
     LocalFree(argv);
     return result;

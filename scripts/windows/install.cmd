@@ -9,6 +9,17 @@ setlocal
 set "HERE=%~dp0"
 set "FAILED=0"
 
+rem An emulated command prompt names the emulated machine; the system's own
+rem value in the registry names the real one.
+set "NATIVE=%PROCESSOR_ARCHITECTURE%"
+for /f "tokens=1,3" %%a in ('"%SystemRoot%\System32\reg.exe" query "HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment" /v PROCESSOR_ARCHITECTURE 2^>nul') do (
+  if /i "%%a"=="PROCESSOR_ARCHITECTURE" set "NATIVE=%%b"
+)
+if /i "%NATIVE%"=="ARM64" (
+  echo NorrvaneShLnk does not work on ARM64 Windows: Explorer there cannot load its DLLs. Nothing was installed.
+  exit /b 1
+)
+
 if defined PROCESSOR_ARCHITEW6432 (
   echo This is a 32-bit command prompt on 64-bit Windows. Run install.cmd from a 64-bit one.
   exit /b 1
