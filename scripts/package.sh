@@ -4,9 +4,22 @@
 #   NorrvaneShLnk-<version>.zip      x86/ and x64/NorrvaneShLnk.dll, install.cmd, uninstall.cmd
 #   NorrvaneShLnk-<version>-x64.msi  for 64-bit Windows: both DLLs
 #   NorrvaneShLnk-<version>-x86.msi  for 32-bit Windows: the 32-bit DLL
+# and writes SHA256SUMS of every file of the release beside them.
+#
 # The version is the packages' own (NORRVANE_PACKAGE_VERSION in
 # CMakeLists.txt, three fields); --version gives them another one (tests make
 # an earlier release with it).
+#
+# Signing, with Authenticode and SHA-256: given NORRVANE_SIGN_PFX (a PKCS#12
+# file) and NORRVANE_SIGN_PASSWORD_FILE (a file holding its password), both
+# DLLs are signed before they go into the packages, and then both MSIs;
+# NORRVANE_SIGN_TIMESTAMP_URL, when set, names an RFC 3161 time-stamp server.
+# Without a certificate the release is unsigned, and it says so.
+#
+# The same commit gives the same bytes: every time in the packages is
+# SOURCE_DATE_EPOCH (by default the last commit's), and the MSIs' codes are
+# derived from the version and from what goes into them.
+#
 # usage: scripts/package.sh [--version X.Y.Z] [OUTPUT_DIR]   (default: dist/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +31,34 @@ if [ "${1:-}" = --version ]; then
 fi
 out=${1:-dist}
 
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || true)}
+if [ -z "$epoch" ]; then
+  echo "package.sh: set SOURCE_DATE_EPOCH; there is no commit to take the time from" >&2
+  exit 1
+fi
+export SOURCE_DATE_EPOCH=$epoch TZ=UTC
+# A clock stopped at that time, for the tools that write the time they run at,
+# whatever clock the caller's tools are shown.
+at_epoch() { env -u LD_PRELOAD -u FAKETIME faketime "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" "$@"; }
+
+signing=""
+if [ -n "${NORRVANE_SIGN_PFX:-}" ]; then
+  if [ ! -f "$NORRVANE_SIGN_PFX" ] || [ ! -f "${NORRVANE_SIGN_PASSWORD_FILE:-}" ]; then
+    echo "package.sh: NORRVANE_SIGN_PFX and NORRVANE_SIGN_PASSWORD_FILE must name existing files" >&2
+    exit 1
+  fi
+  signing=1
+else
+  echo "package.sh: no certificate given (NORRVANE_SIGN_PFX): the release is unsigned" >&2
+fi
+# sign FILE: signs it in place.
+sign() {
+  osslsigncode sign -pkcs12 "$NORRVANE_SIGN_PFX" -readpass "$NORRVANE_SIGN_PASSWORD_FILE" -h sha256 \
+    -n NorrvaneShLnk ${NORRVANE_SIGN_TIMESTAMP_URL:+-ts "$NORRVANE_SIGN_TIMESTAMP_URL"} \
+    -in "$1" -out "$1.signed" >/dev/null
+  mv "$1.signed" "$1"
+}
+
 for preset in x86 x64; do
   if [ ! -f "build/$preset/NorrvaneShLnk.dll" ]; then
     bash scripts/setup.sh
@@ -25,7 +66,9 @@ for preset in x86 x64; do
     cmake --build --preset "$preset" --target NorrvaneShLnk -j "$(nproc 2>/dev/null || echo 2)"
   fi
 done
-command -v wixl >/dev/null && command -v msibuild >/dev/null || bash scripts/setup.sh
+for tool in wixl msibuild faketime osslsigncode python3; do
+  command -v "$tool" >/dev/null || bash scripts/setup.sh
+done
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -36,25 +79,53 @@ mkdir -p "$stage/x86" "$stage/x64"
 cp build/x86/NorrvaneShLnk.dll "$stage/x86/"
 cp build/x64/NorrvaneShLnk.dll "$stage/x64/"
 cp scripts/windows/install.cmd scripts/windows/uninstall.cmd "$stage/"
+if [ -n "$signing" ]; then
+  sign "$stage/x86/NorrvaneShLnk.dll"
+  sign "$stage/x64/NorrvaneShLnk.dll"
+fi
+# Modes and times as the packages record them, whoever built them when.
+find "$stage" -type d -exec chmod 755 {} +
+find "$stage" -type f -exec chmod 644 {} +
+find "$stage" -exec touch -h -d "@$epoch" {} +
+
 zip_path="$out/NorrvaneShLnk-$version.zip"
 rm -f "$zip_path"
-(cd "$stage" && zip -q -X -r "$zip_path" install.cmd uninstall.cmd x86 x64)
+# -X leaves out owners and extra time stamps; -D directory entries.
+(cd "$stage" && zip -q -X -D "$zip_path" install.cmd uninstall.cmd x86/NorrvaneShLnk.dll x64/NorrvaneShLnk.dll)
 echo "$zip_path"
 
+# A name-based UUID (version 5) in the namespace of the upgrade code.
+wxs=$PWD/installer/NorrvaneShLnk.wxs
+upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9a-fA-F-]*\)".*/\1/p' "$wxs")
+derived_uuid() {
+  python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
+    "$upgrade_code" "$1"
+}
 # wixl 0.101 writes Execute="rollback" as an immediate action; this is the
 # type of a rollback action that runs an EXE named by a property (50), in the
 # script (0x400), at rollback (0x100), not impersonated (0x800), its result
 # ignored (0x40).
 rollback_type=$((50 + 0x400 + 0x100 + 0x800 + 0x40))
-wxs=$PWD/installer/NorrvaneShLnk.wxs
 for arch in x64 x86; do
   msi="$out/NorrvaneShLnk-$version-$arch.msi"
   rm -f "$msi"
+  # One product per version and platform, so that a package rebuilt from the
+  # same version is the same product to Windows Installer.
+  product_code=$(derived_uuid "product $version $arch")
+  # The package code names these very contents.
+  contents=$(cat "$wxs" "$stage/x86/NorrvaneShLnk.dll" "$stage/x64/NorrvaneShLnk.dll" | sha256sum | cut -c1-64)
+  package_code=$(derived_uuid "package $version $arch $contents")
   # wixl takes the files' paths relative to the folder it runs in.
-  (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
+  (cd "$stage" && at_epoch wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D ProductCode="$product_code" \
     -D Dll64=x64/NorrvaneShLnk.dll -D Dll32=x86/NorrvaneShLnk.dll -o "$msi" "$wxs")
   for action in UndoRegister64 UndoUnregister64 UndoRegister32 UndoUnregister32; do
-    msibuild "$msi" -q "UPDATE \`CustomAction\` SET \`Type\` = $rollback_type WHERE \`Action\` = '$action'"
+    at_epoch msibuild "$msi" -q "UPDATE \`CustomAction\` SET \`Type\` = $rollback_type WHERE \`Action\` = '$action'"
   done
+  template=$([ "$arch" = x64 ] && echo "x64;1033" || echo "Intel;1033")
+  at_epoch msibuild "$msi" -s "NorrvaneShLnk $version ($arch)" "Kitahara Soft Works" "$template" "{$package_code}"
+  [ -z "$signing" ] || sign "$msi"
   echo "$msi"
 done
+
+(cd "$out" && sha256sum "NorrvaneShLnk-$version.zip" "NorrvaneShLnk-$version-x64.msi" \
+  "NorrvaneShLnk-$version-x86.msi" >SHA256SUMS)

@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
 # Installs what building and testing NorrvaneShLnk needs on Debian or Ubuntu:
-# the i686 and x86-64 mingw-w64 compilers, CMake, Wine (32- and 64-bit) and
-# GoogleTest's sources. Safe to run again: it installs only what is missing.
+# the i686 and x86-64 mingw-w64 compilers, CMake, Wine (32- and 64-bit),
+# GoogleTest's sources, and the release tools (msitools, osslsigncode,
+# openssl, faketime, python3). Safe to run again: it installs only what is
+# missing.
+#
+# osslsigncode signs Windows packages (.msix) from version 2.7 on; Debian 12
+# ships 2.5, so there it comes from Debian's bookworm-backports, which this
+# script adds to the package sources when it must.
 set -euo pipefail
 
 packages=(cmake make
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          clang-14 lld-14 wine wine32:i386 wine64 googletest zip unzip msitools wixl)
+          clang-14 lld-14 wine wine32:i386 wine64 googletest zip unzip msitools wixl
+          osslsigncode openssl faketime python3)
 have_all() {
   local p
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 1
   done
-  dpkg --print-foreign-architectures | grep -qx i386
+  dpkg --print-foreign-architectures | grep -qx i386 && signs_packages
 }
+# The installed osslsigncode signs packages, or cannot be had newer here.
+signs_packages() {
+  local version
+  version=$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null) || return 1
+  dpkg --compare-versions "$version" ge 2.7 || [ "$(codename)" != bookworm ]
+}
+codename() { . /etc/os-release && echo "${VERSION_CODENAME:-}"; }
 
 if have_all; then
   exit 0
@@ -40,6 +54,15 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
+backports=()
+if [ "$(codename)" = bookworm ]; then
+  if ! grep -rqs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
+      $sudo tee /etc/apt/sources.list.d/bookworm-backports.sources >/dev/null
+  fi
+  backports=(-t bookworm-backports)
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+[ "${#backports[@]}" = 0 ] || $sudo apt-get install -y -qq --no-install-recommends "${backports[@]}" osslsigncode >/dev/null
 have_all || { echo "setup.sh: packages still missing after install" >&2; exit 1; }

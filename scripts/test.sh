@@ -36,9 +36,14 @@ fi
 # A second compiler's warnings on the DLL's own sources (errors here too).
 build clang-x64
 
-# The release packages: the zip's contents, then the installers' tables and
-# the installers at work under Wine (msiexec, and the zip's scripts in cmd).
-mapfile -t packages < <(bash scripts/package.sh build/dist)
+# The release packages, signed with a throwaway certificate made here: the
+# zip's contents and the signatures, then the installers' tables and the
+# installers at work under Wine (msiexec, and the zip's scripts in cmd); then
+# two unsigned builds from scratch that must give the same bytes.
+bash tests/package/make_test_certificate.sh build/test-certificate
+mapfile -t packages < <(NORRVANE_SIGN_PFX=build/test-certificate/signer.pfx \
+  NORRVANE_SIGN_PASSWORD_FILE=build/test-certificate/password.txt bash scripts/package.sh build/dist)
 [ "${#packages[@]}" = 3 ] || { echo "test.sh: scripts/package.sh did not make the three packages" >&2; exit 1; }
-bash tests/package/check_package.sh "${packages[0]}"
-bash tests/package/install_test.sh "${packages[@]}" build/package-test
+bash tests/package/check_package.sh "${packages[@]}" build/test-certificate/ca.pem
+bash tests/package/install_test.sh "${packages[@]}" build/package-test build/test-certificate/ca.pem
+bash tests/package/reproducible_test.sh build/reproducible "${packages[0]}"

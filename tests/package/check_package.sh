@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Checks a release zip: both DLLs, each of the right machine type, and both
-# command scripts.
-# usage: check_package.sh ZIP
+# Checks a release: the zip holds both DLLs, each of the right machine type,
+# and both command scripts; SHA256SUMS beside the packages lists them all and
+# holds. Given the certificate authority of the signer, the DLLs in the zip
+# and both MSIs carry Authenticode signatures that it vouches for, and a
+# single changed byte breaks them.
+# usage: check_package.sh ZIP X64_MSI X86_MSI [CA_PEM]
 set -euo pipefail
-zip=$1
+zip=$1 msi64=$2 msi86=$3 ca=${4:-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 unzip -q "$zip" -d "$dir"
@@ -26,6 +29,37 @@ check "x64/NorrvaneShLnk.dll is an x64 image" '[ -f "$dir/x64/NorrvaneShLnk.dll"
 check "install.cmd uses both regsvr32" 'grep -q "System32\\\\regsvr32.exe" "$dir/install.cmd" && grep -q "SysWOW64\\\\regsvr32.exe" "$dir/install.cmd"'
 check "uninstall.cmd unregisters" 'grep -q "regsvr32.exe" "$dir/uninstall.cmd" && grep -q "/u /s" "$dir/uninstall.cmd"'
 check "nothing else in the zip" '[ "$(cd "$dir" && find . -type f | sort | tr "\n" " ")" = "./install.cmd ./uninstall.cmd ./x64/NorrvaneShLnk.dll ./x86/NorrvaneShLnk.dll " ]'
+
+check "SHA256SUMS lists the three packages and holds" \
+  '(cd "$(dirname "$zip")" && [ "$(cut -c67- SHA256SUMS | sort | tr "\n" " ")" = "$(basename "$msi64") $(basename "$msi86") $(basename "$zip") " ] && sha256sum --quiet -c SHA256SUMS)'
+
+if [ -n "$ca" ]; then
+  verified() { osslsigncode verify -CAfile "$ca" -in "$1" >/dev/null 2>&1; }
+  # tampered FILE MARKER: a copy with one byte changed inside the first
+  # MARKER, which lies in what the signature covers; fails without it.
+  tampered() {
+    python3 - "$1" "$2" "$dir/tampered" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = data.find(sys.argv[2].encode()) + 1
+if at == 0:
+    sys.exit("marker not found")
+data[at] ^= 0x20
+open(sys.argv[3], "wb").write(data)
+PY
+    echo "$dir/tampered"
+  }
+  for file in "$dir/x86/NorrvaneShLnk.dll" "$dir/x64/NorrvaneShLnk.dll"; do
+    name=${file#"$dir/"}
+    check "$name is signed and the CA vouches for it" 'verified "$file"'
+    check "$name with one byte changed fails" 'changed=$(tampered "$file" DllGetClassObject) && ! verified "$changed"'
+  done
+  for file in "$msi64" "$msi86"; do
+    check "$(basename "$file") is signed and the CA vouches for it" 'verified "$file"'
+    check "$(basename "$file") with one byte changed fails" \
+      'changed=$(tampered "$file" "Kitahara Soft Works") && ! verified "$changed"'
+  done
+fi
 
 echo "package: $passed passed, $failed failed"
 [ "$failed" = 0 ]

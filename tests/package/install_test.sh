@@ -15,9 +15,12 @@
 # 32-bit failure, and the rows about the halves on their own say that they
 # were skipped.
 #
-# usage: install_test.sh ZIP X64_MSI X86_MSI WORK_DIR
+# Given the certificate authority of a signed release, the DLLs that the MSI
+# installs must carry signatures that it vouches for.
+#
+# usage: install_test.sh ZIP X64_MSI X86_MSI WORK_DIR [CA_PEM]
 set -u
-zip=$1 msi=$2 msi86=$3
+zip=$1 msi=$2 msi86=$3 ca=${5:-}
 mkdir -p "$4"
 work=$(cd "$4" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -146,6 +149,12 @@ entry_of() { echo "$uninstall_key\\$(property "$1" ProductCode)"; }
 echo "-- msiexec /i and /x"
 check "msiexec /i exits 0" test "$(msiexec_status /i "$msi")" = 0
 check_registered installed
+if [ -n "$ca" ]; then
+  for b in $halves; do
+    check "the installed $b-bit DLL is signed and the CA vouches for it" \
+      eval "osslsigncode verify -CAfile '$ca' -in '$(unix_folder "$(folder_of "$b")")/NorrvaneShLnk.dll' >/dev/null 2>&1"
+  done
+fi
 check "an Apps & features entry: name, publisher, version, no Modify" eval "
   value_is '$(entry_of "$msi")' DisplayName NorrvaneShLnk &&
   value_is '$(entry_of "$msi")' Publisher 'Kitahara Soft Works' &&
