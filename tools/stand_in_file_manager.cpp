@@ -4,8 +4,15 @@
 // own full path, a tab and the command line exactly as GetCommandLineW gives
 // it, is appended in UTF-8 to the file that the environment variable
 // NORRVANE_RECORD names, or written to standard output when that is not set.
+//
+// When NORRVANE_RECORD_HANDLE also holds the value (in decimal) of an
+// inheritable handle that the starting test keeps open on that file, the line
+// ends in a tab and "inherited" or "not inherited": whether that value in
+// this process refers to the file too, that is, whether whoever started this
+// program passed its inheritable handles on.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 #include "utf8.h"
@@ -19,23 +26,48 @@ bool WriteAll(HANDLE file, const std::string& bytes)
            written == bytes.size();
 }
 
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace
 
 int main()
 {
+    // The handle value is looked at before this program opens anything of
+    // its own, which could take the same value.
+    bool handleNamed = false;
+    BY_HANDLE_FILE_INFORMATION behindHandle = {};
+    bool handleIsFile = false;
+    wchar_t handleText[32];
+    const DWORD handleLength = GetEnvironmentVariableW(L"NORRVANE_RECORD_HANDLE", handleText, 32);
+    if (handleLength > 0 && handleLength < 32) {
+        handleNamed = true;
+        const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoull(handleText, nullptr, 10)));
+        handleIsFile = GetFileInformationByHandle(handle, &behindHandle) != FALSE;
+    }
+
     wchar_t self[MAX_PATH];
     const DWORD selfLength = GetModuleFileNameW(nullptr, self, MAX_PATH);
     if (selfLength == 0 || selfLength >= MAX_PATH) return 1;
-    const std::string line = Utf8(self) + "\t" + Utf8(GetCommandLineW()) + "\n";
+    std::string line = Utf8(self) + "\t" + Utf8(GetCommandLineW());
     wchar_t recordPath[MAX_PATH];
     const DWORD length = GetEnvironmentVariableW(L"NORRVANE_RECORD", recordPath, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), line) ? 0 : 1;
+    if (length == 0 || length >= MAX_PATH) return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), line + "\n") ? 0 : 1;
 
-    // One write of the whole line, so that a reader never sees half of it.
-    HANDLE record = CreateFileW(recordPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE record = CreateFileW(recordPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (record == INVALID_HANDLE_VALUE) return 1;
-    const bool written = WriteAll(record, line);
+    if (handleNamed) {
+        BY_HANDLE_FILE_INFORMATION recordFile = {};
+        const bool inherited =
+            handleIsFile && GetFileInformationByHandle(record, &recordFile) && SameFile(behindHandle, recordFile);
+        line += inherited ? "\tinherited" : "\tnot inherited";
+    }
+    // One write of the whole line, so that a reader never sees half of it.
+    const bool written = WriteAll(record, line + "\n");
     CloseHandle(record);
     return written ? 0 : 1;
 }

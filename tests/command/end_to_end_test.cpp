@@ -93,18 +93,39 @@ bool SameFile(const std::wstring& a, const std::wstring& b)
            info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
-// One start of a stand-in: which copy ran, and its command line.
+// One start of a stand-in: which copy ran, its command line, and whether it
+// received the inheritable handle this process holds on the record.
 struct Started {
     std::wstring program;
     std::wstring commandLine;
+    std::wstring handle;  // "inherited" or "not inherited"
 };
 
 // The file the stand-ins append their starts to, named to them (and to every
-// program started from here) through NORRVANE_RECORD.
+// program started from here) through NORRVANE_RECORD. This process holds an
+// inheritable handle on it, whose value NORRVANE_RECORD_HANDLE names: no
+// program the handler starts may receive it, whoever started the handler.
 class StartRecord {
 public:
-    StartRecord() : path_(folder_.file(L"record.txt")) { SetEnvironmentVariableW(L"NORRVANE_RECORD", path_.c_str()); }
-    ~StartRecord() { SetEnvironmentVariableW(L"NORRVANE_RECORD", nullptr); }
+    StartRecord() : path_(folder_.file(L"record.txt"))
+    {
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        handle_ = CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, handle_) << GetLastError();
+        SetEnvironmentVariableW(L"NORRVANE_RECORD", path_.c_str());
+        SetEnvironmentVariableW(L"NORRVANE_RECORD_HANDLE",
+                                std::to_wstring(reinterpret_cast<ULONG_PTR>(handle_)).c_str());
+    }
+    ~StartRecord()
+    {
+        for (const Started& start : WaitFor(0, 0))
+            EXPECT_EQ(L"not inherited", start.handle) << testing::PrintToString(start.commandLine);
+        SetEnvironmentVariableW(L"NORRVANE_RECORD", nullptr);
+        SetEnvironmentVariableW(L"NORRVANE_RECORD_HANDLE", nullptr);
+        CloseHandle(handle_);
+    }
 
     // The starts recorded so far, once there are `count` of them or the wait
     // of `milliseconds` has run out.
@@ -115,7 +136,10 @@ public:
             starts.clear();
             for (const std::wstring& line : Lines(ReadAll(path_))) {
                 const size_t tab = line.find(L'\t');
-                starts.push_back({line.substr(0, tab), tab == std::wstring::npos ? L"" : line.substr(tab + 1)});
+                const std::wstring rest = tab == std::wstring::npos ? L"" : line.substr(tab + 1);
+                const size_t last = rest.rfind(L'\t');
+                starts.push_back({line.substr(0, tab), rest.substr(0, last),
+                                  last == std::wstring::npos ? L"" : rest.substr(last + 1)});
             }
             if (starts.size() >= count || waited >= milliseconds) return starts;
             Sleep(100);
@@ -132,6 +156,7 @@ public:
 private:
     TempFolder folder_;
     std::wstring path_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
 // The stand-in in place of explorer.exe in the Windows folder of this
