@@ -2,7 +2,8 @@
 # unless the DLL names itself NorrvaneShLnk.dll, exports exactly the four COM
 # server entry points under their plain names and ordinals 1 to 4, and
 # imports from Windows's own DLLs only: a compiler runtime DLL would have to
-# be found beside every process that shows a context menu.
+# be found beside every process that shows a context menu. It must take the
+# Windows folder from the system's routine, never the per-user one.
 # usage: cmake -DOBJDUMP=<objdump> -DDLL=<NorrvaneShLnk.dll> -P check_dll_image.cmake
 cmake_minimum_required(VERSION 3.20)
 
@@ -68,6 +69,30 @@ endforeach()
 if(NOT imported)
   string(APPEND failures "no imports found: the dump was not read as expected\n")
 endif()
+
+# explorer.exe is started from the system's Windows folder. On a terminal
+# server GetWindowsDirectory gives each user a folder of their own, where an
+# explorer.exe of the user's making could wait; where the two folders are one
+# (Wine) only the import table tells them apart. Lines of the import tables
+# read "\t<hint-name address>\t <hint>  <name>".
+string(FIND "${dump}" "\nThe Import Tables" at)
+math(EXPR at "${at} + 1")
+string(SUBSTRING "${dump}" ${at} -1 import_tables)
+string(REGEX REPLACE "\nThe(re is)? .*" "" import_tables "${import_tables}")
+string(REGEX MATCHALL "\t[0-9a-fA-F]+\t *[0-9]+ +[A-Za-z0-9_]+" lines "${import_tables}")
+set(routines "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE ".* " "" routine "${line}")
+  list(APPEND routines "${routine}")
+endforeach()
+if(NOT "GetSystemWindowsDirectoryW" IN_LIST routines)
+  string(APPEND failures "does not import GetSystemWindowsDirectoryW (routines imported: ${routines})\n")
+endif()
+foreach(routine GetWindowsDirectoryW GetWindowsDirectoryA)
+  if(routine IN_LIST routines)
+    string(APPEND failures "imports ${routine}, the per-user Windows folder\n")
+  endif()
+endforeach()
 
 if(failures)
   message(FATAL_ERROR "${DLL}:\n${failures}")
