@@ -15,6 +15,7 @@
 #include "base/module_identity.h"
 #include "command/menu.h"
 #include "module/module.h"
+#include "shellns/folder_binding.h"
 #include "shellns/id_list.h"
 #include "support/counting_malloc.h"
 #include "support/handler_objects.h"
@@ -353,6 +354,8 @@ RightClick RightClickAndPick(const std::wstring& item)
         info.lpVerb = MAKEINTRESOURCEA(GetMenuItemID(menu, 0) - 1);
         info.nShow = SW_SHOWNORMAL;
         result.invoked = handler->InvokeCommand(&info);
+        // The largest block is the path buffer: the longest path, in characters.
+        EXPECT_EQ(LONGEST_PATH * sizeof(wchar_t), allocator.malloc.largest);
     }
     DestroyMenu(menu);
     handler->Release();

@@ -14,6 +14,7 @@ STDMETHODIMP CountingMalloc::QueryInterface(REFIID riid, void** ppv)
 // the shell (and lists the shell hands back) stay interchangeable.
 STDMETHODIMP_(void*) CountingMalloc::Alloc(SIZE_T size)
 {
+    if (size > largest) largest = size;
     if (++attempts_ == failAt) return nullptr;
     void* block = CoTaskMemAlloc(size);
     if (block) {

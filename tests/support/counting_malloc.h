@@ -12,6 +12,7 @@ public:
     int frees = 0;         // of blocks it gave
     int foreignFrees = 0;  // of blocks the shell made itself (GetIDList, ParseDisplayName)
     int failAt = 0;        // refuse the allocation with this number (from 1); 0: never
+    SIZE_T largest = 0;    // the largest size asked for, given or refused
 
     // Blocks it gave that are not yet freed.
     int outstanding() const { return static_cast<int>(live_.size()); }
