@@ -37,10 +37,10 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
-void SetAccess(HKEY root, const std::wstring& path, PACL dacl)
+void SetAccess(HKEY root, const std::wstring& path, PACL dacl, DWORD options = 0)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, path.c_str(), options, WRITE_DAC, &key));
     SECURITY_DESCRIPTOR sd;
     InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
@@ -94,6 +94,23 @@ struct Scratch {
     {
         CreateLink(cr(), path.c_str(), targetRoot, target.c_str());
         links.push_back(path);
+    }
+    // A link whose own access allows deleting it and nothing else: it cannot
+    // be opened for reading, only for deletion.
+    void AddDeleteOnlyLink(const std::wstring& path, HKEY targetRoot, const std::wstring& target)
+    {
+        AddLink(path, targetRoot, target);
+        BYTE everyone[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof everyone;
+        ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidSize));
+        DWORD aclBuffer[32];
+        PACL acl = reinterpret_cast<PACL>(aclBuffer);
+        InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION);
+        ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, DELETE, everyone));
+        SetAccess(cr(), path, acl, REG_OPTION_OPEN_LINK);
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(cr(), path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key));
+        if (key) RegCloseKey(key);
     }
     void ExpectVictimKept() const
     {
@@ -411,6 +428,12 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
          {Handler::Ours, false, false, false}},
         {"6.0, links below the class key", kVista, [](Scratch& s) { s.PlantLinks(kClassKey + L"\\Extra"); }, S_OK,
          {Handler::Stock, false, false, false}},
+        {"6.0, a link below the class key that may be deleted but not read", kVista,
+         [](Scratch& s) {
+             SetValue(s.lm(), L"Victim\\Inner", L"Note", L"kept");
+             s.AddDeleteOnlyLink(kClassKey + L"\\Extra\\Sealed", s.lm(), L"Victim\\Inner");
+         },
+         S_OK, {Handler::Stock, false, false, false}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
