@@ -217,6 +217,8 @@ TEST_F(ComFrame, InitializeHoldsExactlyOneReferenceToTheLatestDataObject)
     menu->Release();
     EXPECT_EQ(1, first.references);
     EXPECT_EQ(1, second.references);
+    // The handler let its data object go while it still counted as alive.
+    EXPECT_EQ(1, second.moduleObjectsAtRelease);
     EXPECT_EQ(0, first.getDataCalls + second.getDataCalls);
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "module/module.h"
+
 CountingDataObject::CountingDataObject() : owner_(mediumReleases) {}
 
 CountingDataObject::~CountingDataObject()
@@ -32,6 +34,12 @@ STDMETHODIMP CountingDataObject::QueryInterface(REFIID riid, void** ppv)
     *ppv = static_cast<IDataObject*>(this);
     AddRef();
     return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CountingDataObject::Release()
+{
+    moduleObjectsAtRelease = ModuleObjectCount();
+    return --references;
 }
 
 HGLOBAL CountingDataObject::Serve(const std::vector<BYTE>& bytes)

@@ -24,13 +24,14 @@ public:
     bool refuseGetData = false;
     std::vector<BYTE> block;  // served as an HGLOBAL copy when not refused
     int mediumReleases = 0;   // ReleaseStgMedium calls on media it handed out
+    LONG moduleObjectsAtRelease = -1;  // the module's count of live objects at the latest Release
 
     // The lock count of the memory of the latest GetData call, refused or not.
     UINT lastLockCount() const;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
-    STDMETHODIMP_(ULONG) Release() override { return --references; }
+    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
     STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
