@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Fault seeding: how many small, plausible mistakes in the DLL's own sources
-# (base/, module/, shellns/, command/, registration/) the test suite catches.
+# (base/, module/, shellns/, command/, registration/) the test suite catches;
+# with --packages, in the installer (installer/*.wxs) and the zip's scripts
+# (scripts/windows/*.cmd), which the package tests check.
 #
 # In a scratch copy of the tree it plants one fault at a time, rebuilds the
 # 64-bit build (only what the fault touched), runs the suite on it and says
@@ -18,14 +20,30 @@
 #   a Release or ShellFree call dropped
 #   a "+ 1" dropped
 #
+# In the installer and the scripts the sites are those of these changes:
+#   an attribute's value turned (deferred/rollback/immediate, Impersonate,
+#     Return, Win64, a component state in a condition, a folder property)
+#   a sequence number moved past its neighbour
+#   an argument swapped or dropped (/u, System32 and SysWOW64, the full path
+#     of regsvr32 for a bare name, the exit code of a failure)
+#   a line of a failure branch dropped
+# and each is judged by scripts/package.sh, check_package.sh and
+# install_test.sh on the built DLLs.
+#
 # A tool, not a test: CI does not run it. It takes some 25 minutes for 40
-# faults on two cores (a full build and the suite once first).
-# usage: scripts/seed-faults.sh [COUNT] [SEED]   (40 faults, seed 20261208)
+# faults in the sources on two cores (a full build and the suite once first),
+# and some 3 minutes a fault in the installer and scripts.
+# usage: scripts/seed-faults.sh [--packages] [COUNT] [SEED]   (40 faults, seed 20261208)
 set -euo pipefail
+packages=""
+if [ "${1:-}" = --packages ]; then
+  packages=1
+  shift
+fi
 count=${1:-40}
 seed=${2:-20261208}
 root=$(cd "$(dirname "$0")/.." && pwd)
-scratch=$root/build/seed-faults
+scratch=$root/build/seed-faults${packages:+-packages}
 tree=$scratch/tree
 build=$scratch/x64
 export WINEDEBUG=-all
@@ -39,17 +57,42 @@ rm -rf "$tree"
 mkdir -p "$tree"
 tar -C "$root" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$tree" -m -xf -
 (cd "$tree" && cmake --preset x64 -B "$build" -DNORRVANE_WARNINGS_AS_ERRORS=OFF >/dev/null)
+if [ -n "$packages" ]; then
+  # The package tests take the DLLs from the tree's own build folders and its
+  # tools (the right-click host) from its 64-bit build.
+  for preset in x86 x64; do
+    (cd "$tree" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j 2 >"$scratch/build.log" 2>&1)
+  done
+fi
 
 stop_wine() {
   local prefix
-  for prefix in "$build/wineprefix" "$build/tests/dll/regsvr32-prefix"; do
+  for prefix in "$build/wineprefix" "$build/tests/dll/regsvr32-prefix" "$scratch/package-test/prefix"; do
     [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
   done
 }
 build_and_test() {
+  if [ -n "$packages" ]; then
+    test_packages
+    return
+  fi
   cmake --build "$build" -j 2 >"$scratch/build.log" 2>&1 || return 2
   ctest --test-dir "$build" -j 2 --stop-on-failure --timeout 90 >"$scratch/test.log" 2>&1
   local status=$?
+  stop_wine
+  return $status
+}
+# The release made from the scratch tree's DLLs, and the package tests on it.
+test_packages() {
+  local made status
+  rm -rf "$scratch/dist"
+  made=$(cd "$tree" && env -u NORRVANE_SIGN_PFX bash scripts/package.sh "$scratch/dist" 2>"$scratch/build.log") || return 2
+  mapfile -t made <<<"$made"
+  {
+    bash "$tree/tests/package/check_package.sh" "${made[@]}" &&
+      bash "$tree/tests/package/install_test.sh" "${made[@]}" "$scratch/package-test"
+  } >"$scratch/test.log" 2>&1
+  status=$?
   stop_wine
   return $status
 }
@@ -115,6 +158,54 @@ sites() {
       }' "$tree"
 }
 
+# The sites of the installer and the scripts, in the same form.
+package_sites() {
+  (cd "$tree" && ls installer/*.wxs scripts/windows/*.cmd) |
+    perl -e '
+      use strict; use warnings;
+      my $tree = shift;
+      # A pattern and what each match becomes; $1 is kept where it is used.
+      my @rules = (
+        [qr/Execute="(deferred)"/, sub { "Execute=\"immediate\"" }],
+        [qr/Execute="(rollback)"/, sub { "Execute=\"deferred\"" }],
+        [qr/Impersonate="(no)"/, sub { "Impersonate=\"yes\"" }],
+        [qr/Return="(check)"/, sub { "Return=\"ignore\"" }],
+        [qr/Win64="(yes|no)"/, sub { $_[0] eq "yes" ? "Win64=\"no\"" : "Win64=\"yes\"" }],
+        [qr/\$\$Dll(?:64|32)=([23])/, sub { my $m = $_[1]; $m =~ s/=([23])$/"=" . (5 - $1)/e; $m }],
+        [qr/\[(System64Folder|SystemFolder)\]/, sub { $_[0] eq "SystemFolder" ? "[System64Folder]" : "[SystemFolder]" }],
+        [qr/\[(ProgramFiles64Folder|ProgramFilesFolder)\]/, sub { $_[0] eq "ProgramFilesFolder" ? "[ProgramFiles64Folder]" : "[ProgramFilesFolder]" }],
+        [qr/Sequence="(\d+)"/, sub { "Sequence=\"" . ($_[0] + 2) . "\"" }],
+        [qr/(\/u )\/s/, sub { "/s" }],
+        [qr/ExeCommand="(\/s) /, sub { "ExeCommand=\"/u /s " }],
+        [qr/\\(System32|SysWOW64)\\regsvr32/i, sub { lc($_[0]) eq "system32" ? "\\SysWOW64\\regsvr32" : "\\System32\\regsvr32" }],
+        [qr/^(\s*)"%~[23]" /, sub { $_[0] . "regsvr32 " }],
+        [qr/exit \/b (1)/, sub { "exit /b 0" }],
+        [qr/errorlevel (1)/, sub { "errorlevel 2" }],
+        [qr/NOT (VersionNT64)/, sub { "VersionNT64" }],
+      );
+      while (my $file = <STDIN>) {
+        chomp $file;
+        open my $in, "<", "$tree/$file" or die "$file: $!";
+        my $n = 0;
+        while (my $line = <$in>) {
+          $n++;
+          $line =~ s/\r?\n$//;
+          next if $line =~ /^\s*(rem\b|<!--|$)/;
+          for my $rule (@rules) {
+            my ($pattern, $make) = @$rule;
+            while ($line =~ /$pattern/g) {
+              my ($at, $old) = ($-[0], $&);
+              print join("\t", $file, $n, $at, $old, $make->($1, $old)), "\n";
+            }
+          }
+          # A line of a failure branch dropped.
+          if ($file =~ /\.cmd$/ && $line =~ /^(\s*)(set "(?:FAILED|IN_USE)=1"|exit \/b 1|goto :eof)\s*$/) {
+            print join("\t", $file, $n, length $1, $2, "rem"), "\n";
+          }
+        }
+      }' "$tree"
+}
+
 # COUNT of the sites, picked by the seed: a Fisher-Yates shuffle driven by a
 # linear congruential generator of its own, the same on every machine.
 pick() {
@@ -143,8 +234,9 @@ plant() {
     }' "$2" "$3" "$4" "$5" "$tree/$1"
 }
 
-mapfile -t chosen < <(sites | pick "$count" "$seed")
-echo "seed-faults: ${#chosen[@]} of $(sites | wc -l) sites"
+site_list() { if [ -n "$packages" ]; then package_sites; else sites; fi; }
+mapfile -t chosen < <(site_list | pick "$count" "$seed")
+echo "seed-faults: ${#chosen[@]} of $(site_list | wc -l) sites${packages:+ in the installer and the scripts}"
 killed=0 survived=0 unbuilt=0 number=0
 for site in "${chosen[@]}"; do
   IFS=$'\t' read -r file line column old new <<<"$site"
@@ -165,4 +257,4 @@ for site in "${chosen[@]}"; do
 done
 
 tested=$((killed + survived))
-echo "seed-faults: seed $seed: killed $killed of $tested faults that build ($((tested ? 100 * killed / tested : 0))%), $survived survived, $unbuilt did not build"
+echo "seed-faults${packages:+ (installer and scripts)}: seed $seed: killed $killed of $tested faults that build ($((tested ? 100 * killed / tested : 0))%), $survived survived, $unbuilt did not build"
