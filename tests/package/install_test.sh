@@ -55,6 +55,18 @@ is_rollback() { local t; t=$(action_type "$1" "$2"); [ -n "$t" ] && (( (t & 0xD0
 runs_between() { local s; s=$(sequence "$1" "$2"); [ -n "$s" ] && (( s > $(sequence "$1" "$3") && s < $(sequence "$1" "$4") )); }
 undone_first() { (( $(sequence "$1" "Undo$2") == $(sequence "$1" "$2") - 1 )); }
 
+# The program and the command line of a custom action.
+target() { msiinfo export "$1" CustomAction | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $3 " " $4 }'; }
+# The rollback action Undo<ACTION> runs the same program on the same DLL as
+# ACTION, with /u in exactly one of the two.
+undoes() {
+  local done undo
+  done=$(target "$1" "$2")
+  undo=$(target "$1" "Undo$2")
+  [ -n "$done" ] && [ "${done/\/u /}" = "${undo/\/u /}" ] && [ "$done" != "$undo" ]
+}
+template() { msiinfo suminfo "$1" | tr -d '\r' | sed -n 's/^Template: //p'; }
+
 check_tables() {
   local package=$1 bits=$2 b
   echo "-- $(basename "$package")"
@@ -71,6 +83,8 @@ check_tables() {
     check "rollback actions just before Register$b and Unregister$b" \
       eval "is_rollback '$package' UndoRegister$b && is_rollback '$package' UndoUnregister$b &&
             undone_first '$package' Register$b && undone_first '$package' Unregister$b"
+    check "the rollback actions of Register$b and Unregister$b do the opposite" \
+      eval "undoes '$package' Register$b && undoes '$package' Unregister$b"
   done
 }
 
@@ -78,6 +92,8 @@ check_tables "$msi" "64 32"
 check_tables "$msi86" "32"
 check "the x86 package refuses 64-bit Windows" \
   eval "msiinfo export '$msi86' LaunchCondition | grep -q '^NOT VersionNT64'"
+check "each package is for the platform its name says" \
+  eval "[ '$(template "$msi")' = 'x64;1033' ] && [ '$(template "$msi86")' = 'Intel;1033' ]"
 check "the version has three fields, which Windows Installer compares" \
   eval "echo '$version' | grep -qxE '[0-9]+\.[0-9]+\.[0-9]+'"
 
@@ -282,11 +298,54 @@ else
   check "install.cmd does not claim success" fails grep -q "NorrvaneShLnk is installed" "$work/install.cmd.txt"
 fi
 check_registered install.cmd
+# One unregistration made to fail: without its approval key, removal answers
+# E_FAIL. The DLL and its folder must stay, and the script must say so.
+on_wine reg delete "$approval_key" /f /reg:64 >/dev/null 2>&1
+run_script uninstall.cmd
+check "uninstall.cmd with a failed unregistration exits 1 and says so" \
+  eval "[ $script_status = 1 ] && grep -q 'FAILED: the 64-bit DLL' '$work/uninstall.cmd.txt'"
+check "the DLL whose unregistration failed stays, with its folder" \
+  test -f "$(unix_folder "$folder64")/NorrvaneShLnk.dll"
+on_wine reg add "$approval_key" /f /reg:64 >/dev/null
 run_script uninstall.cmd
 # Without 32-bit programs the 32-bit DLL cannot be unregistered either.
 check "uninstall.cmd exits $([ "$halves" = 64 ] && echo 1 || echo 0)" \
   test "$script_status" = "$([ "$halves" = 64 ] && echo 1 || echo 0)"
 check_removed uninstall.cmd
+
+echo "-- install.cmd on 32-bit Windows, with a regsvr32.exe in its folder"
+# A copy of the stand-in that records its starts, where a search for the bare
+# name would find it first: the script's folder, which is the current one.
+planted_record=$work/planted-regsvr32.txt
+rm -f "$planted_record"
+if [ "$halves" = "64 32" ]; then
+  prefix32=$work/prefix32
+  cp "$root/build/x86/tools/stand_in_file_manager.exe" "$work/zip/regsvr32.exe"
+  (
+    arch=win32 prefix=$prefix32 failures=0
+    fresh_prefix
+    on_wine reg add "$handler_key" /ve /d "$stock" /f >/dev/null
+    cd "$work/zip" &&
+      NORRVANE_RECORD=$(windows_path "$planted_record") on_wine cmd /c install.cmd >"$work/install32.txt" 2>&1
+    check "install.cmd on 32-bit Windows exits 0" test $? = 0
+    check "it registered the 32-bit DLL" value_is "$handler_key" "" "$ours"
+    cd "$work/zip" && on_wine cmd /c uninstall.cmd >/dev/null 2>&1
+    check "the 32-bit package installs on 32-bit Windows" test "$(on_wine msiexec /i "$(windows_path "$msi86")" /qn /norestart >/dev/null 2>&1; echo $?)" = 0
+    check "it registered the 32-bit DLL" value_is "$handler_key" "" "$ours"
+    check "and is removed again" test "$(on_wine msiexec /x "$(windows_path "$msi86")" /qn /norestart >/dev/null 2>&1; echo $?)" = 0
+    check "the stock handler is back" value_is "$handler_key" "" "$stock"
+    WINEPREFIX="$prefix32" wineserver -w
+    exit "$failures"
+  ) || failures=$((failures + $?))
+else
+  # 32-bit Windows as the script tells it: the x86 branch, in this prefix.
+  cp "$tools/stand_in_file_manager.exe" "$work/zip/regsvr32.exe"
+  (cd "$work/zip" && NORRVANE_RECORD=$(windows_path "$planted_record") \
+    on_wine cmd /c "set PROCESSOR_ARCHITECTURE=x86&& install.cmd" >"$work/install32.txt" 2>&1)
+  rm -rf "$(unix_folder "$folder64")"
+  skip "install.cmd and the x86 package in a 32-bit prefix (the x86 branch was run in the 64-bit prefix instead)"
+fi
+check "the regsvr32.exe beside install.cmd never runs" test ! -s "$planted_record"
 
 WINEPREFIX="$prefix" wineserver -w
 echo "packages: $failures failed, $skipped skipped"
