@@ -37,13 +37,15 @@ fi
 build clang-x64
 
 # The release packages, signed with a throwaway certificate made here: the
-# zip's contents and the signatures, then the installers' tables and the
-# installers at work under Wine (msiexec, and the zip's scripts in cmd); then
-# two unsigned builds from scratch that must give the same bytes.
+# zip's contents and the signatures, the sparse package, then the installers'
+# tables and the installers at work under Wine (msiexec, and the zip's
+# scripts in cmd); then two unsigned builds from scratch that must give the
+# same bytes.
 bash tests/package/make_test_certificate.sh build/test-certificate
 mapfile -t packages < <(NORRVANE_SIGN_PFX=build/test-certificate/signer.pfx \
   NORRVANE_SIGN_PASSWORD_FILE=build/test-certificate/password.txt bash scripts/package.sh build/dist)
-[ "${#packages[@]}" = 3 ] || { echo "test.sh: scripts/package.sh did not make the three packages" >&2; exit 1; }
-bash tests/package/check_package.sh "${packages[@]}" build/test-certificate/ca.pem
-bash tests/package/install_test.sh "${packages[@]}" build/package-test build/test-certificate/ca.pem
+[ "${#packages[@]}" = 4 ] || { echo "test.sh: scripts/package.sh did not make the four packages" >&2; exit 1; }
+bash tests/package/check_package.sh --ca build/test-certificate/ca.pem "${packages[@]}"
+bash tests/package/sparse_package_test.sh build/sparse-package-test
+bash tests/package/install_test.sh "${packages[@]:0:3}" build/package-test build/test-certificate/ca.pem
 bash tests/package/reproducible_test.sh build/reproducible "${packages[0]}"

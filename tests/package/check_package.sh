@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Checks a release: the zip holds both DLLs, each of the right machine type,
 # and both command scripts; SHA256SUMS beside the packages lists them all and
-# holds. Given the certificate authority of the signer, the DLLs in the zip
-# and both MSIs carry Authenticode signatures that it vouches for, and a
-# single changed byte breaks them.
-# usage: check_package.sh ZIP X64_MSI X86_MSI [CA_PEM]
+# holds. Given the certificate authority of the signer (--ca, with the
+# signer's subject in publisher.txt beside it), the DLLs in the zip, both MSIs
+# and the sparse package carry Authenticode signatures that it vouches for,
+# and a single changed byte breaks them; the sparse package is proved by
+# check_sparse_package.py.
+# usage: check_package.sh [--ca CA_PEM] ZIP X64_MSI X86_MSI [MSIX]
 set -euo pipefail
-zip=$1 msi64=$2 msi86=$3 ca=${4:-}
+ca=""
+if [ "$1" = --ca ]; then
+  ca=$2
+  shift 2
+fi
+zip=$1 msi64=$2 msi86=$3 msix=${4:-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 unzip -q "$zip" -d "$dir"
@@ -30,8 +37,9 @@ check "install.cmd uses both regsvr32" 'grep -q "System32\\\\regsvr32.exe" "$dir
 check "uninstall.cmd unregisters" 'grep -q "regsvr32.exe" "$dir/uninstall.cmd" && grep -q "/u /s" "$dir/uninstall.cmd"'
 check "nothing else in the zip" '[ "$(cd "$dir" && find . -type f | sort | tr "\n" " ")" = "./install.cmd ./uninstall.cmd ./x64/NorrvaneShLnk.dll ./x86/NorrvaneShLnk.dll " ]'
 
-check "SHA256SUMS lists the three packages and holds" \
-  '(cd "$(dirname "$zip")" && [ "$(cut -c67- SHA256SUMS | sort | tr "\n" " ")" = "$(basename "$msi64") $(basename "$msi86") $(basename "$zip") " ] && sha256sum --quiet -c SHA256SUMS)'
+released=$(for file in "$zip" "$msi64" "$msi86" $msix; do basename "$file"; done | sort | tr "\n" " ")
+check "SHA256SUMS lists every package and holds" \
+  '(cd "$(dirname "$zip")" && [ "$(cut -c67- SHA256SUMS | sort | tr "\n" " ")" = "$released" ] && sha256sum --quiet -c SHA256SUMS)'
 
 if [ -n "$ca" ]; then
   verified() { osslsigncode verify -CAfile "$ca" -in "$1" >/dev/null 2>&1; }
@@ -59,6 +67,15 @@ PY
     check "$(basename "$file") with one byte changed fails" \
       'changed=$(tampered "$file" "Kitahara Soft Works") && ! verified "$changed"'
   done
+  if [ -n "$msix" ]; then
+    check "$(basename "$msix") is signed and the CA vouches for it" 'verified "$msix"'
+    check "$(basename "$msix") with one byte changed fails" \
+      'changed=$(tampered "$msix" AppxManifest.xml) && ! verified "$changed"'
+    version=$(basename "$msix" .msix)
+    check "$(basename "$msix") is proved from its bytes, published by the signer" \
+      'python3 "$(dirname "$0")/check_sparse_package.py" "$msix" --publisher "$(cat "$(dirname "$ca")/publisher.txt")" \
+         --version "${version#NorrvaneShLnk-}.0" >"$dir/sparse.txt"'
+  fi
 fi
 
 echo "package: $passed passed, $failed failed"

@@ -92,6 +92,29 @@ check_tables "$msi" "64 32"
 check_tables "$msi86" "32"
 check "the x86 package refuses 64-bit Windows" \
   eval "msiinfo export '$msi86' LaunchCondition | grep -q '^NOT VersionNT64'"
+# The sparse package of a signed release: registered for the installing
+# user (impersonated) after the DLL is in place, removed before the files go,
+# on 64-bit Windows only, and a failure there never fails the installation.
+condition() { msiinfo export "$1" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $2 }'; }
+is_impersonated_ignored() { local t; t=$(action_type "$1" "$2"); [ -n "$t" ] && (( (t & 0xC40) == 0x440 )); }
+if [ -n "$(target "$msi" RegisterPackage)" ]; then
+  sparse=1
+  check "RegisterPackage: deferred, impersonated, result ignored, after Register64" \
+    eval "is_impersonated_ignored '$msi' RegisterPackage && runs_between '$msi' RegisterPackage Register64 InstallFinalize"
+  check "UnregisterPackage: deferred, impersonated, result ignored, before RemoveFiles" \
+    eval "is_impersonated_ignored '$msi' UnregisterPackage && runs_between '$msi' UnregisterPackage InstallInitialize RemoveFiles"
+  check "the package actions run on 64-bit Windows only" \
+    eval "[[ '$(condition "$msi" RegisterPackage)' == VersionNT64\ AND* && '$(condition "$msi" UnregisterPackage)' == VersionNT64\ AND* ]]"
+  check "their rollback actions do the opposite, just before them" \
+    eval "[ '$(target "$msi" UndoRegisterPackage)' = '$(target "$msi" UnregisterPackage)' ] &&
+          [ '$(target "$msi" UndoUnregisterPackage)' = '$(target "$msi" RegisterPackage)' ] &&
+          is_impersonated_ignored '$msi' UndoRegisterPackage && undone_first '$msi' RegisterPackage &&
+          undone_first '$msi' UnregisterPackage"
+else
+  sparse=""
+  echo "The x64 package has no sparse package (an unsigned release): its rows are left out."
+fi
+check "the x86 package has no sparse package" test -z "$(target "$msi86" RegisterPackage)"
 check "each package is for the platform its name says" \
   eval "[ '$(template "$msi")' = 'x64;1033' ] && [ '$(template "$msi86")' = 'Intel;1033' ]"
 check "the version has three fields, which Windows Installer compares" \
@@ -165,6 +188,10 @@ entry_of() { echo "$uninstall_key\\$(property "$1" ProductCode)"; }
 echo "-- msiexec /i and /x"
 check "msiexec /i exits 0" test "$(msiexec_status /i "$msi")" = 0
 check_registered installed
+# This prefix has no PowerShell: the registration of the package fails, and
+# is ignored.
+[ -z "$sparse" ] || check "the sparse package and its logo lie beside the 64-bit DLL" \
+  eval "[ -f '$(unix_folder "$folder64")/NorrvaneShLnk.msix' ] && [ -f '$(unix_folder "$folder64")/NorrvaneShLnk.png' ]"
 if [ -n "$ca" ]; then
   for b in $halves; do
     check "the installed $b-bit DLL is signed and the CA vouches for it" \

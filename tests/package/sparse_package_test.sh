@@ -39,7 +39,7 @@ tamper() { python3 "$root/tests/package/tamper_package.py" "$@"; }
 # checked PACKAGE [ARGS...]: the checker, with this test's publisher and version
 checked() { python3 "$checker" "$1" --publisher "$publisher" --version "$version" "${@:2}"; }
 verified() { osslsigncode verify -CAfile ca.pem -in "$1"; }
-signed() { osslsigncode sign -pkcs12 signer.p12 -readpass password.txt -h sha256 -in "$1" -out "$2"; }
+signed() { osslsigncode sign -pkcs12 signer.pfx -readpass password.txt -h sha256 -in "$1" -out "$2"; }
 # The offset of the central directory, where the entries' records end.
 records_end() { python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); print(int.from_bytes(d[-6:-2], "little"))' "$1"; }
 same_records() { cmp -n "$(records_end "$1")" "$1" "$2"; }
@@ -53,14 +53,9 @@ if (( major < 2 || (major == 2 && minor < 9) )); then
 fi
 
 # ---- A throwaway CA and its code-signing certificate -----------------------
-rm -f ./*.msix ./*.png ./*.pem ./*.key ./*.p12
-echo "not a secret $$" >password.txt
-openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=NorrvaneShLnk Test CA" \
-  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -subj "/$publisher" 2>/dev/null
-printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >signer.ext
-openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile signer.ext -out signer.pem 2>/dev/null
-openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -passout file:password.txt -out signer.p12
+rm -f ./*.msix ./*.png
+bash "$root/tests/package/make_test_certificate.sh" certificate
+cp certificate/ca.pem certificate/signer.pfx certificate/signer.pem certificate/password.txt .
 check "the signing certificate's subject is the manifest's publisher" \
   test "$(openssl x509 -in signer.pem -noout -subject -nameopt RFC2253)" = "subject=$publisher"
 
