@@ -35,8 +35,8 @@ int FindExtension(const wchar_t* path, int last)
     return -1;
 }
 
-// The shortcut's target (when asked for) and whether that target is a folder
-// (when asked for too), each written only when it could be had.
+// The shortcut's target and whether that target is a folder (when asked
+// for), each written only when it could be had.
 void ReadShortcut(const ITEMIDLIST* list, ITEMIDLIST** target, BOOL* isFolder)
 {
     SplitIdList item(list);
@@ -46,7 +46,6 @@ void ReadShortcut(const ITEMIDLIST* list, ITEMIDLIST** target, BOOL* isFolder)
     const ITEMIDLIST* child = item.last();
     ComRef<IShellLinkW> link;
     if (folder->GetUIObjectOf(nullptr, 1, &child, IID_IShellLinkW, nullptr, link.outVoid()) != S_OK) return;
-    if (!target) return;
 
     link->GetIDList(target);
     if (!isFolder || !*target) return;
@@ -96,6 +95,8 @@ BOOL ProbeShortcut(const ITEMIDLIST* list, ITEMIDLIST** target, BOOL* isFolder)
     GetExtension(path, extension, MAX_PATH - 1);
     if (!EqualsIgnoringAsciiCase(extension, L".lnk")) return FALSE;
 
-    ReadShortcut(list, target, isFolder);
+    // Whether it is a shortcut is the extension's alone: without a target to
+    // read, nothing is bound.
+    if (target) ReadShortcut(list, target, isFolder);
     return TRUE;
 }

@@ -13,5 +13,6 @@ void GetExtension(wchar_t* path, wchar_t* destination, int capacity);
 // TRUE when the item's file system path ends in ".lnk" (any case). `target`
 // (when given, holding null) receives the shortcut's target list, which the
 // caller frees with ShellFree; `isFolder` (when given too, holding FALSE)
-// receives whether the target is a folder. Both are written only when reached.
+// receives whether the target is a folder. Both are written only when reached;
+// without `target` only the path is read.
 BOOL ProbeShortcut(const ITEMIDLIST* list, ITEMIDLIST** target, BOOL* isFolder);
