@@ -141,13 +141,10 @@ LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* application, wchar_
     return LaunchAction::OpenParentFolder;
 }
 
-LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar_t* application,
+LaunchAction PlanInvocation(const ITEMIDLIST* selection, IdListHolder& target, wchar_t* application,
                             wchar_t* commandLine)
 {
-    {
-        IdListHolder selection(ReadSingleSelection(dataObject));
-        if (selection) ProbeShortcut(selection.get(), target.out(), nullptr);
-    }
+    if (selection) ProbeShortcut(selection, target.out(), nullptr);
     if (!target) return LaunchAction::Nothing;
 
     LongPathBuffer path;
@@ -164,23 +161,27 @@ LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar
                         application, commandLine);
 }
 
+HRESULT OpenTargetLocation(const ITEMIDLIST* selection, HWND window)
+{
+    IdListHolder target;
+    wchar_t application[APPLICATION_CAPACITY];
+    wchar_t commandLine[COMMAND_LINE_CAPACITY];
+    switch (PlanInvocation(selection, target, application, commandLine)) {
+    case LaunchAction::StartProcess:
+        return StartProgram(application, commandLine) ? S_OK : E_FAIL;
+    case LaunchAction::OpenParentFolder:
+        return OpenParentFolder(target.get(), window) ? S_OK : E_FAIL;
+    case LaunchAction::Nothing:
+        break;
+    }
+    return E_FAIL;
+}
+
 HRESULT InvokeCommand(IDataObject* dataObject, const CMINVOKECOMMANDINFO* info)
 {
     // The one command is offset 0; verbs given as text are not served.
     if (!info || !IS_INTRESOURCE(info->lpVerb) || LOWORD(reinterpret_cast<ULONG_PTR>(info->lpVerb)) != 0)
         return E_INVALIDARG;
-    if (!dataObject) return E_FAIL;
-
-    IdListHolder target;
-    wchar_t application[APPLICATION_CAPACITY];
-    wchar_t commandLine[COMMAND_LINE_CAPACITY];
-    switch (PlanInvocation(dataObject, target, application, commandLine)) {
-    case LaunchAction::StartProcess:
-        return StartProgram(application, commandLine) ? S_OK : E_FAIL;
-    case LaunchAction::OpenParentFolder:
-        return OpenParentFolder(target.get(), info->hwnd) ? S_OK : E_FAIL;
-    case LaunchAction::Nothing:
-        break;
-    }
-    return E_FAIL;
+    IdListHolder selection(ReadSingleSelection(dataObject));
+    return OpenTargetLocation(selection.get(), info->hwnd);
 }

@@ -38,11 +38,19 @@ enum class LaunchAction {
 // content means nothing.
 LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* application, wchar_t* commandLine);
 
-// All that InvokeCommand does short of acting: reads the selected shortcut's
-// target into `target` (null when there is none), asks FindFileManager and
-// decides, composing the program's path and command line.
-LaunchAction PlanInvocation(IDataObject* dataObject, IdListHolder& target, wchar_t* application,
+// All that picking the item does short of acting: reads the target of the
+// selection's one item (null: none) into `target` (null when there is none),
+// asks FindFileManager and decides, composing the program's path and command
+// line.
+LaunchAction PlanInvocation(const ITEMIDLIST* selection, IdListHolder& target, wchar_t* application,
                             wchar_t* commandLine);
+
+// Plans for the selection's one item (null: none) and acts: starts the
+// program, or has the shell perform the default verb on the target's folder
+// with `window` as the owner of anything it shows. S_OK when a program was
+// started or the shell performed the verb; E_FAIL when nothing could be
+// started.
+HRESULT OpenTargetLocation(const ITEMIDLIST* selection, HWND window);
 
 // The handler's InvokeCommand on the data object it holds (null when none).
 // S_OK when a program was started or the shell performed the default verb;

@@ -1,5 +1,5 @@
 #pragma once
-// The handler's one menu item and the strings that describe its command.
+// The command's one menu item, its texts and the strings that describe it.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -16,6 +16,21 @@ HRESULT QueryContextMenu(IDataObject* dataObject, HMENU menu, UINT indexMenu, UI
 // does not fit in `cchMax` characters (bytes for the ANSI requests).
 HRESULT GetCommandString(UINT_PTR idCmd, UINT type, CHAR* name, UINT cchMax);
 
-// The menu texts, the "(&I)" making I the access key.
+// True when the selection's one item (null: none) is a shortcut file: the
+// test under which the command shows. Only the item's path is read.
+bool SelectionIsShortcut(const ITEMIDLIST* selection);
+
+// How a text is shown: in a menu, with its access key, or as a title without.
+enum class TextForm { Menu, Title };
+
+// The command's text for the selection's one item (null: none), which says
+// whether the shortcut leads to a folder; null when the item is not a
+// shortcut file.
+const wchar_t* CommandText(const ITEMIDLIST* selection, TextForm form);
+
+// The menu texts, the "(&I)" making I the access key, and the same texts
+// without it.
 extern const wchar_t OPEN_FILE_LOCATION_TEXT[];
 extern const wchar_t OPEN_FOLDER_LOCATION_TEXT[];
+extern const wchar_t OPEN_FILE_LOCATION_TITLE[];
+extern const wchar_t OPEN_FOLDER_LOCATION_TITLE[];

@@ -16,6 +16,7 @@
 #include "base/com_ref.h"
 #include "base/module_identity.h"
 #include "command/invocation.h"
+#include "command/selection.h"
 #include "module/module.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
@@ -91,10 +92,11 @@ Bytes BytesOf(const ITEMIDLIST* list)
 // without starting anything.
 std::wstring DecidedCommandLine(IDataObject* data)
 {
+    IdListHolder selection(ReadSingleSelection(data));
     IdListHolder target;
     wchar_t application[APPLICATION_CAPACITY];
     wchar_t commandLine[COMMAND_LINE_CAPACITY];
-    switch (PlanInvocation(data, target, application, commandLine)) {
+    switch (PlanInvocation(selection.get(), target, application, commandLine)) {
     case LaunchAction::StartProcess:
         return commandLine;
     case LaunchAction::Nothing:
