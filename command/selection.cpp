@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/com_ref.h"
+#include "base/system_routine.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
 
@@ -81,4 +83,18 @@ ITEMIDLIST* ReadSingleSelection(IDataObject* dataObject)
     }
     ReleaseStgMedium(&medium);
     return selection;
+}
+
+ITEMIDLIST* ReadSingleItem(IShellItemArray* items)
+{
+    DWORD count = 0;
+    if (!items || items->GetCount(&count) != S_OK || count != 1) return nullptr;
+    ComRef<IShellItem> item;
+    if (items->GetItemAt(0, item.out()) != S_OK) return nullptr;
+    // Systems before 6.0 lack it, and the DLL must still load there.
+    const auto getIdList = FindSystemRoutine<HRESULT(WINAPI*)(IUnknown*, ITEMIDLIST**)>(L"shell32.dll",
+                                                                                      "SHGetIDListFromObject");
+    ITEMIDLIST* list = nullptr;
+    if (!getIdList || getIdList(item.get(), &list) != S_OK) return nullptr;
+    return list;
 }

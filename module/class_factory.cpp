@@ -1,15 +1,14 @@
 #include "module/class_factory.h"
 
 #include "module/module.h"
-#include "module/open_containing_folder_menu.h"
 
-ClassFactory::ClassFactory() { ModuleObjectCreated(); }
+ClassFactory::ClassFactory(CreateRoutine createObject) : createObject_(createObject) { ModuleObjectCreated(); }
 ClassFactory::~ClassFactory() { ModuleObjectDestroyed(); }
 
-HRESULT ClassFactory::Create(REFIID riid, void** ppv)
+HRESULT ClassFactory::Create(CreateRoutine createObject, REFIID riid, void** ppv)
 {
     *ppv = nullptr;
-    ClassFactory* factory = new (std::nothrow) ClassFactory();
+    ClassFactory* factory = new (std::nothrow) ClassFactory(createObject);
     if (!factory) return E_OUTOFMEMORY;
     HRESULT hr = factory->QueryInterface(riid, ppv);
     if (FAILED(hr)) delete factory;
@@ -18,6 +17,7 @@ HRESULT ClassFactory::Create(REFIID riid, void** ppv)
 
 STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv)
 {
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
     *ppv = static_cast<IClassFactory*>(this);
@@ -36,9 +36,10 @@ STDMETHODIMP_(ULONG) ClassFactory::Release()
 
 STDMETHODIMP ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv)
 {
+    if (!ppv) return E_INVALIDARG;
     *ppv = nullptr;
     if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    return OpenContainingFolderMenu::Create(riid, ppv);
+    return createObject_(riid, ppv);
 }
 
 // There is no lock count: only live objects keep the module loaded.

@@ -4,13 +4,18 @@
 
 #include "module/object_heap.h"
 
-// Makes handler objects. A new factory for every DllGetClassObject call; no
-// factory state is shared.
+// Makes the objects of one class through that class's creation routine. A new
+// factory for every DllGetClassObject call; no factory state is shared.
 class ClassFactory final : public IClassFactory {
 public:
-    // Makes a factory and hands out its first reference through `riid`. A
-    // factory that cannot be handed out is destroyed at once.
-    static HRESULT Create(REFIID riid, void** ppv);
+    // A class's routine that makes an object and hands out its first
+    // reference through `riid`.
+    using CreateRoutine = HRESULT (*)(REFIID riid, void** ppv);
+
+    // Makes a factory of the objects `createObject` makes and hands out its
+    // first reference through `riid`. A factory that cannot be handed out is
+    // destroyed at once.
+    static HRESULT Create(CreateRoutine createObject, REFIID riid, void** ppv);
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -21,8 +26,9 @@ public:
     NORRVANE_OBJECT_HEAP
 
 private:
-    ClassFactory();
+    explicit ClassFactory(CreateRoutine createObject);
     ~ClassFactory();
 
     LONG references_ = 0;
+    const CreateRoutine createObject_;
 };

@@ -2,10 +2,24 @@
 
 #include "base/module_identity.h"
 #include "module/class_factory.h"
+#include "module/open_containing_folder_command.h"
+#include "module/open_containing_folder_menu.h"
 
 namespace {
+
 LONG volatile liveObjects = 0;
-}
+
+// The classes served, each with the routine that makes its objects.
+struct ServedClass {
+    const CLSID* clsid;
+    ClassFactory::CreateRoutine createObject;
+};
+const ServedClass kServedClasses[] = {
+    {&HANDLER_CLSID, &OpenContainingFolderMenu::Create},
+    {&COMMAND_CLSID, &OpenContainingFolderCommand::Create},
+};
+
+}  // namespace
 
 void ModuleObjectCreated() { InterlockedIncrement(&liveObjects); }
 void ModuleObjectDestroyed() { InterlockedDecrement(&liveObjects); }
@@ -18,7 +32,9 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 {
+    if (!ppv) return E_INVALIDARG;
     *ppv = nullptr;
-    if (!IsEqualCLSID(rclsid, HANDLER_CLSID)) return CLASS_E_CLASSNOTAVAILABLE;
-    return ClassFactory::Create(riid, ppv);
+    for (const ServedClass& served : kServedClasses)
+        if (IsEqualCLSID(rclsid, *served.clsid)) return ClassFactory::Create(served.createObject, riid, ppv);
+    return CLASS_E_CLASSNOTAVAILABLE;
 }

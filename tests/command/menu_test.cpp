@@ -1,6 +1,7 @@
 // The handler's menu item, driven as the shell drives it: through the class
 // factory, with hand-made selections and with the shell's own data objects
-// for real shortcut files; and the command strings it reports.
+// for real shortcut files; the command's state and title for the item arrays
+// of the newer menu; and the command strings the handler reports.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -47,6 +48,26 @@ struct PopupMenu {
         return text;
     }
 };
+
+// What the command answers for an item array where the handler showed
+// `menuText` (null: nothing): shown, with the menu text's title, or hidden
+// with the file title. Leaves the array's references as they were.
+void ExpectCommandFace(IShellItemArray* items, const wchar_t* menuText)
+{
+    const std::wstring menu = menuText ? menuText : OPEN_FILE_LOCATION_TEXT;
+    ASSERT_EQ(L"(&I)", menu.substr(menu.size() - 4));
+    const ULONG references = items ? ReferencesOf(items) : 0;
+    IExplorerCommand* command = NewCommand();
+    EXPCMDSTATE state = 0x55;
+    EXPECT_EQ(S_OK, command->GetState(items, FALSE, &state));
+    EXPECT_EQ(menuText ? DWORD(ECS_ENABLED) : DWORD(ECS_HIDDEN), state);
+    LPWSTR title = nullptr;
+    EXPECT_EQ(S_OK, command->GetTitle(items, &title));
+    EXPECT_EQ(menu.substr(0, menu.size() - 4), std::wstring(title ? title : L"(null)"));
+    CoTaskMemFree(title);
+    command->Release();
+    if (items) EXPECT_EQ(references, ReferencesOf(items));
+}
 
 class MenuItem : public ::testing::Test {
 protected:
@@ -180,9 +201,65 @@ TEST_F(MenuItem, OneShortcutGetsTheTextOfItsTarget)
         }
         handler->Release();
         EXPECT_EQ(references, ReferencesOf(data));
+
+        // The newer menu's command on the item array made from the same data object.
+        IShellItemArray* items = nullptr;
+        ASSERT_EQ(S_OK,
+                  SHCreateShellItemArrayFromDataObject(data, IID_IShellItemArray, reinterpret_cast<void**>(&items)));
+        ExpectCommandFace(items, c.text);
+        items->Release();
         data->Release();
         EXPECT_EQ(0, allocator.malloc.outstanding());
+        // The shell's own lists, freed through the allocator: the selection's
+        // for the state and the title, the target's for the menu and the title.
+        EXPECT_EQ(c.text ? 4 : 2, allocator.malloc.foreignFrees);
     }
+}
+
+// The command for arrays of other shapes, made from the data object or from
+// the items' lists: one shortcut, a shortcut to an item without a path, a
+// plain file, two shortcuts, no array at all.
+TEST_F(MenuItem, CommandShowsForArraysOfOneShortcutOnly)
+{
+    TempFolder folder;
+    WriteFile(folder.file(L"notes.txt"), "notes");
+    ASSERT_TRUE(CreateDirectoryW(folder.file(L"Docs").c_str(), nullptr));
+    MakeShortcut(folder.file(L"to file.lnk"), folder.file(L"notes.txt"));
+    MakeShortcut(folder.file(L"to folder.lnk"), folder.file(L"Docs"));
+    ITEMIDLIST* computer = nullptr;
+    ASSERT_EQ(S_OK, SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer));
+    MakeShortcutToIdList(folder.file(L"to computer.lnk"), computer);
+    CoTaskMemFree(computer);
+
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> items;
+        ArraySource source;
+        const wchar_t* menuText;  // what the handler shows for the same selection
+    };
+    const Case cases[] = {
+        {"shortcut to a file, from lists", {L"to file.lnk"}, ArraySource::IdLists, OPEN_FILE_LOCATION_TEXT},
+        {"shortcut to a folder, from lists", {L"to folder.lnk"}, ArraySource::IdLists, OPEN_FOLDER_LOCATION_TEXT},
+        {"shortcut to My Computer", {L"to computer.lnk"}, ArraySource::DataObject, OPEN_FOLDER_LOCATION_TEXT},
+        {"shortcut to My Computer, from lists", {L"to computer.lnk"}, ArraySource::IdLists,
+         OPEN_FOLDER_LOCATION_TEXT},
+        {"plain file, from lists", {L"notes.txt"}, ArraySource::IdLists, nullptr},
+        {"two shortcuts", {L"to file.lnk", L"to folder.lnk"}, ArraySource::DataObject, nullptr},
+        {"two shortcuts, from lists", {L"to file.lnk", L"to folder.lnk"}, ArraySource::IdLists, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedCountingAllocator allocator;
+        std::vector<std::wstring> paths;
+        for (const std::wstring& item : c.items) paths.push_back(folder.file(item));
+        IShellItemArray* items = ShellItemArrayFor(paths, c.source);
+        ASSERT_NE(nullptr, items);
+        ExpectCommandFace(items, c.menuText);
+        items->Release();
+        EXPECT_EQ(0, allocator.malloc.outstanding());
+    }
+    SCOPED_TRACE("no array");
+    ExpectCommandFace(nullptr, nullptr);
 }
 
 TEST(CommandString, AnswersOnlyForItsOneCommandAndWithinTheRoomGiven)

@@ -190,6 +190,9 @@ void ExpectEntries(const Scratch& s, const Entries& e)
         ExpectText(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str(), kFriendlyName);
     else
         EXPECT_FALSE(ReadValue(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str()).present);
+    // The command class is its package's to declare.
+    EXPECT_FALSE(KeyExists(s.cr(), (std::wstring(L"CLSID\\") + COMMAND_CLSID_TEXT).c_str()));
+    EXPECT_FALSE(ReadValue(s.lm(), APPROVAL_KEY_PATH, COMMAND_CLSID_TEXT).present);
 }
 
 bool SameValue(const ValueRead& a, const ValueRead& b)
@@ -197,12 +200,18 @@ bool SameValue(const ValueRead& a, const ValueRead& b)
     return a.present == b.present && a.type == b.type && a.bytes == b.bytes && a.text == b.text;
 }
 
-TEST(Registration, HandlerClsidTextNamesTheClassInLowerCase)
+TEST(Registration, ClsidTextsNameTheirClassesInLowerCase)
 {
-    wchar_t text[39] = {};
-    ASSERT_EQ(39, StringFromGUID2(HANDLER_CLSID, text, 39));
-    EXPECT_EQ(Upper(kOurs), Upper(text));
-    for (wchar_t c : kOurs) EXPECT_FALSE(c >= L'A' && c <= L'Z') << kOurs;
+    const struct {
+        CLSID clsid;
+        std::wstring text;
+    } classes[] = {{HANDLER_CLSID, kOurs}, {COMMAND_CLSID, COMMAND_CLSID_TEXT}};
+    for (const auto& c : classes) {
+        wchar_t text[39] = {};
+        ASSERT_EQ(39, StringFromGUID2(c.clsid, text, 39));
+        EXPECT_EQ(Upper(c.text), Upper(text));
+        for (wchar_t character : c.text) EXPECT_FALSE(character >= L'A' && character <= L'Z') << c.text;
+    }
 }
 
 // From 6.0 on the handler key's default value alone decides: registration

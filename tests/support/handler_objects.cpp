@@ -4,17 +4,26 @@
 
 #include "base/module_identity.h"
 
-IContextMenu* NewHandler()
+namespace {
+
+template <typename T>
+T* NewObject(REFCLSID clsid, REFIID iid)
 {
     IClassFactory* factory = nullptr;
-    EXPECT_EQ(S_OK, DllGetClassObject(HANDLER_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-    IContextMenu* menu = nullptr;
+    EXPECT_EQ(S_OK, DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    T* object = nullptr;
     if (factory) {
-        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)));
+        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(&object)));
         factory->Release();
     }
-    return menu;
+    return object;
 }
+
+}  // namespace
+
+IContextMenu* NewHandler() { return NewObject<IContextMenu>(HANDLER_CLSID, IID_IContextMenu); }
+
+IExplorerCommand* NewCommand() { return NewObject<IExplorerCommand>(COMMAND_CLSID, IID_IExplorerCommand); }
 
 ULONG ReferencesOf(IUnknown* object)
 {

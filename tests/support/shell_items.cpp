@@ -109,17 +109,64 @@ ITEMIDLIST* AbsoluteIdListOf(const std::wstring& path)
 
 IDataObject* ShellDataObjectFor(const std::wstring& path)
 {
-    ITEMIDLIST* list = AbsoluteIdListOf(path);
-    if (!list) return nullptr;
+    return ShellDataObjectFor(std::vector<std::wstring>{path});
+}
+
+namespace {
+
+// The absolute lists of `paths`, freed at scope end.
+struct AbsoluteLists {
+    explicit AbsoluteLists(const std::vector<std::wstring>& paths)
+    {
+        for (const std::wstring& path : paths) {
+            ITEMIDLIST* list = AbsoluteIdListOf(path);
+            if (!list) complete = false;
+            lists.push_back(list);
+        }
+    }
+    ~AbsoluteLists()
+    {
+        for (ITEMIDLIST* list : lists) CoTaskMemFree(list);
+    }
+    std::vector<ITEMIDLIST*> lists;
+    bool complete = true;
+};
+
+}  // namespace
+
+IDataObject* ShellDataObjectFor(const std::vector<std::wstring>& paths)
+{
+    AbsoluteLists absolute(paths);
+    if (!absolute.complete || paths.empty()) return nullptr;
     IShellFolder* parent = nullptr;
     const ITEMIDLIST* child = nullptr;
     IDataObject* data = nullptr;
-    if (SHBindToParent(list, IID_IShellFolder, reinterpret_cast<void**>(&parent), &child) == S_OK) {
-        if (parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, reinterpret_cast<void**>(&data)) !=
-            S_OK)
+    if (SHBindToParent(absolute.lists[0], IID_IShellFolder, reinterpret_cast<void**>(&parent), &child) == S_OK) {
+        std::vector<const ITEMIDLIST*> children;
+        for (const ITEMIDLIST* list : absolute.lists) children.push_back(ILFindLastID(list));
+        if (parent->GetUIObjectOf(nullptr, static_cast<UINT>(children.size()), children.data(), IID_IDataObject,
+                                  nullptr, reinterpret_cast<void**>(&data)) != S_OK)
             data = nullptr;
         parent->Release();
     }
-    CoTaskMemFree(list);
     return data;
+}
+
+IShellItemArray* ShellItemArrayFor(const std::vector<std::wstring>& paths, ArraySource source)
+{
+    IShellItemArray* items = nullptr;
+    if (source == ArraySource::DataObject) {
+        IDataObject* data = ShellDataObjectFor(paths);
+        if (!data) return nullptr;
+        if (SHCreateShellItemArrayFromDataObject(data, IID_IShellItemArray, reinterpret_cast<void**>(&items)) != S_OK)
+            items = nullptr;
+        data->Release();
+        return items;
+    }
+    AbsoluteLists absolute(paths);
+    if (!absolute.complete) return nullptr;
+    std::vector<const ITEMIDLIST*> lists(absolute.lists.begin(), absolute.lists.end());
+    if (SHCreateShellItemArrayFromIDLists(static_cast<UINT>(lists.size()), lists.data(), &items) != S_OK)
+        items = nullptr;
+    return items;
 }

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <string>
+#include <vector>
 
 // Enters a single-threaded apartment for the life of the object.
 class ComApartment {
@@ -50,3 +51,12 @@ ITEMIDLIST* AbsoluteIdListOf(const std::wstring& path);
 // "Shell IDList Array" of its parent folder and the item), or null. The caller
 // releases it.
 IDataObject* ShellDataObjectFor(const std::wstring& path);
+// The same for the items at `paths`, all in one folder.
+IDataObject* ShellDataObjectFor(const std::vector<std::wstring>& paths);
+
+// The item array of the items at `paths` (all in one folder) as the newer
+// context menu hands it over: made from the shell's data object for them, or
+// from their absolute lists. Null when the shell refuses. The caller
+// releases it.
+enum class ArraySource { DataObject, IdLists };
+IShellItemArray* ShellItemArrayFor(const std::vector<std::wstring>& paths, ArraySource source);
