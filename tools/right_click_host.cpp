@@ -6,10 +6,19 @@
 // keeps the handler, and so the DLL, loaded until its standard input ends, as
 // Explorer keeps it after a right-click.
 //
+// With --explorer-command it does what the newer context menu does with a
+// command that a package declares, without the registry: loads the DLL by its
+// full path, makes the class CLSID through the DLL's own DllGetClassObject,
+// hands it the item array made from the shell's data object for the file and
+// asks for its state and title; with --invoke it also picks it. It exits with
+// 0 only when the DLL made the class and the class answered both.
+//
 // usage: right_click_host FILE [--invoke | --hold]
+//        right_click_host --explorer-command DLL CLSID FILE [--invoke]
 #include <windows.h>
 #include <shlobj.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
 #include <cstdio>
 #include <string>
@@ -145,21 +154,112 @@ int RightClick(const wchar_t* path, bool invoke, bool hold)
     return 0;
 }
 
+std::wstring StateText(EXPCMDSTATE state)
+{
+    if (state == ECS_ENABLED) return L"ECS_ENABLED";
+    if (state == ECS_HIDDEN) return L"ECS_HIDDEN";
+    return Hex(static_cast<HRESULT>(state));
+}
+
+// The command made through DllGetClassObject of the DLL at `dllPath`, or
+// null with the reason printed.
+IExplorerCommand* LoadCommand(const wchar_t* dllPath, const wchar_t* clsidText, HMODULE* dll)
+{
+    CLSID clsid;
+    if (FAILED(CLSIDFromString(clsidText, &clsid))) {
+        Print(L"CLSID: not a CLSID: " + std::wstring(clsidText));
+        return nullptr;
+    }
+    // A bare name would be searched for; the DLL meant is this file.
+    wchar_t fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameW(dllPath, MAX_PATH, fullPath, nullptr);
+    if (length == 0 || length >= MAX_PATH) {
+        Print(L"DLL: no full path for " + std::wstring(dllPath));
+        return nullptr;
+    }
+    *dll = LoadLibraryW(fullPath);
+    if (!*dll) {
+        Print(L"LoadLibraryW: " + Hex(HRESULT_FROM_WIN32(GetLastError())));
+        return nullptr;
+    }
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const GetClassObject getClassObject =
+        reinterpret_cast<GetClassObject>(reinterpret_cast<void (*)()>(GetProcAddress(*dll, "DllGetClassObject")));
+    if (!getClassObject) {
+        Print(L"DllGetClassObject: not exported");
+        return nullptr;
+    }
+    IClassFactory* factory = nullptr;
+    HRESULT status = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(status)) {
+        Print(L"DllGetClassObject: " + Hex(status));
+        return nullptr;
+    }
+    IExplorerCommand* command = nullptr;
+    status = factory->CreateInstance(nullptr, IID_IExplorerCommand, reinterpret_cast<void**>(&command));
+    factory->Release();
+    if (FAILED(status)) {
+        Print(L"CreateInstance: " + Hex(status));
+        return nullptr;
+    }
+    return command;
+}
+
+int RunExplorerCommand(const wchar_t* dllPath, const wchar_t* clsidText, const wchar_t* path, bool invoke)
+{
+    HMODULE dll = nullptr;
+    IExplorerCommand* command = LoadCommand(dllPath, clsidText, &dll);
+    int result = 1;
+    IDataObject* dataObject = nullptr;
+    ITEMIDLIST* folder = nullptr;
+    IShellItemArray* items = nullptr;
+    HRESULT status = E_FAIL;
+    if (command) {
+        status = ShellSelectionOf(path, &dataObject, &folder);
+        if (SUCCEEDED(status))
+            status = SHCreateShellItemArrayFromDataObject(dataObject, IID_IShellItemArray,
+                                                          reinterpret_cast<void**>(&items));
+        if (FAILED(status)) Print(L"selection: " + Hex(status));
+    }
+    if (items) {
+        EXPCMDSTATE state = ECS_DISABLED;
+        const HRESULT stated = command->GetState(items, FALSE, &state);
+        Print(L"state: " + (SUCCEEDED(stated) ? StateText(state) : Hex(stated)));
+        LPWSTR title = nullptr;
+        const HRESULT titled = command->GetTitle(items, &title);
+        Print(L"title: " + (SUCCEEDED(titled) && title ? std::wstring(title) : Hex(titled)));
+        CoTaskMemFree(title);
+        if (invoke) Print(L"Invoke: " + Hex(command->Invoke(items, nullptr)));
+        if (SUCCEEDED(stated) && SUCCEEDED(titled)) result = 0;
+        items->Release();
+    }
+    if (dataObject) dataObject->Release();
+    CoTaskMemFree(folder);
+    if (command) command->Release();
+    if (dll) FreeLibrary(dll);
+    return result;
+}
+
 }  // namespace
 
 int main()
 {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    const bool invoke = argc == 3 && lstrcmpW(argv[2], L"--invoke") == 0;
-    const bool hold = argc == 3 && lstrcmpW(argv[2], L"--hold") == 0;
-    if (argc != 2 && !invoke && !hold) {
+    const bool explorerCommand = argc >= 2 && lstrcmpW(argv[1], L"--explorer-command") == 0;
+    const int fileArgument = explorerCommand ? 4 : 1;
+    const bool option = argc == fileArgument + 2;
+    const bool invoke = option && lstrcmpW(argv[fileArgument + 1], L"--invoke") == 0;
+    const bool hold = option && !explorerCommand && lstrcmpW(argv[fileArgument + 1], L"--hold") == 0;
+    if (argc != fileArgument + 1 && !invoke && !hold) {
         Print(L"usage: right_click_host FILE [--invoke | --hold]");
+        Print(L"       right_click_host --explorer-command DLL CLSID FILE [--invoke]");
         LocalFree(argv);
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const int result = RightClick(argv[1], invoke, hold);
+    const int result = explorerCommand ? RunExplorerCommand(argv[2], argv[3], argv[4], invoke)
+                                       : RightClick(argv[1], invoke, hold);
     CoUninitialize();
     LocalFree(argv);
     return result;

@@ -366,6 +366,39 @@ RightClick RightClickAndPick(const std::wstring& item)
     return result;
 }
 
+struct CommandPick {
+    EXPCMDSTATE state = ECS_DISABLED;
+    std::wstring title;
+    HRESULT invoked = E_UNEXPECTED;
+};
+
+// Asks the command created in this process, as the newer menu asks it, for
+// its state and title for the item array the shell makes from its data
+// object for `items`, and picks it; checks that every list and reference it
+// took was given back.
+CommandPick PickCommand(const std::vector<std::wstring>& items)
+{
+    CommandPick result;
+    ScopedCountingAllocator allocator;
+    IShellItemArray* array = ShellItemArrayFor(items, ArraySource::DataObject);
+    EXPECT_NE(nullptr, array);
+    if (!array) return result;
+    const ULONG references = ReferencesOf(array);
+    IExplorerCommand* command = NewCommand();
+    EXPECT_EQ(S_OK, command->GetState(array, FALSE, &result.state));
+    LPWSTR title = nullptr;
+    EXPECT_EQ(S_OK, command->GetTitle(array, &title));
+    if (title) result.title = title;
+    CoTaskMemFree(title);
+    result.invoked = command->Invoke(array, nullptr);
+    command->Release();
+    EXPECT_EQ(references, ReferencesOf(array));
+    array->Release();
+    EXPECT_EQ(0, allocator.malloc.outstanding());
+    EXPECT_EQ(0, ModuleObjectCount());
+    return result;
+}
+
 // Shortcuts of every kind the user meets, side by side.
 class Shortcuts {
 public:
@@ -599,6 +632,7 @@ TEST_F(EndToEnd, HostRightClicksThroughTheRegisteredDll)
 {
     StockHandlerKey stockHandler;
     const std::wstring dll = L"\"" + programs_ + L"\\NorrvaneShLnk.dll\"";
+    verbs_.UseStockVerb();
     const std::wstring host = L"\"" + programs_ + L"\\right_click_host.exe\" \"" + shortcuts_.file(L"to file.lnk") + L"\"";
     const std::wstring fileManager = programs_ + L"\\Norrvane.exe";
     const std::wstring target = shortcuts_.file(L"Report, final.txt");
@@ -630,6 +664,75 @@ TEST_F(EndToEnd, HostRightClicksThroughTheRegisteredDll)
         L"explorer.exe /n,/e,/select,\"" + target + L"\"",
     };
     EXPECT_EQ(expected, record_.CommandLines(2));
+}
+
+// The newer menu's command starts what the menu item starts, with the same
+// command lines, and nothing where it is hidden; the host drives it through
+// the DLL file and the CLSID alone, as a package names them.
+TEST_F(EndToEnd, CommandStartsWhatTheMenuItemStarts)
+{
+    const std::wstring fileManager = programs_ + L"\\Norrvane.exe";
+    const std::wstring target = shortcuts_.file(L"Report, final.txt");
+    const std::wstring explorerLine = L"explorer.exe /n,/e,/select,\"" + target + L"\"";
+    struct Case {
+        const char* name;
+        bool stockVerb;
+        std::vector<std::wstring> items;
+        const wchar_t* title;
+        std::wstring program;  // empty: hidden, and nothing started
+        std::wstring commandLine;
+    };
+    const Case cases[] = {
+        {"file, file manager", false, {L"to file.lnk"}, OPEN_FILE_LOCATION_TITLE, fileManager,
+         L"\"" + fileManager + L"\" /select," + target},
+        {"folder, file manager", false, {L"to folder.lnk"}, OPEN_FOLDER_LOCATION_TITLE, fileManager,
+         L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Docs")},
+        {"My Computer, file manager", false, {L"to computer.lnk"}, OPEN_FOLDER_LOCATION_TITLE, fileManager,
+         L"\"" + fileManager + L"\":*" + shortcuts_.computerHex()},
+        {"file, stock verb", true, {L"to file.lnk"}, OPEN_FILE_LOCATION_TITLE, explorer_.path(), explorerLine},
+        {"plain file", true, {L"Report, final.txt"}, OPEN_FILE_LOCATION_TITLE, L"", L""},
+        {"two shortcuts", true, {L"to file.lnk", L"to folder.lnk"}, OPEN_FILE_LOCATION_TITLE, L"", L""},
+    };
+    size_t started = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.stockVerb)
+            verbs_.UseStockVerb();
+        else
+            verbs_.UseFileManager(fileManager);
+        std::vector<std::wstring> items;
+        for (const std::wstring& item : c.items) items.push_back(shortcuts_.file(item));
+        const CommandPick pick = PickCommand(items);
+        EXPECT_EQ(c.program.empty() ? DWORD(ECS_HIDDEN) : DWORD(ECS_ENABLED), pick.state);
+        EXPECT_EQ(c.title, pick.title);
+        EXPECT_EQ(c.program.empty() ? E_FAIL : S_OK, pick.invoked);
+        if (c.program.empty()) continue;
+        const std::vector<Started> starts = record_.WaitFor(++started);
+        ASSERT_EQ(started, starts.size());
+        EXPECT_TRUE(SameFile(c.program, starts.back().program)) << starts.back().program;
+        EXPECT_EQ(c.commandLine, starts.back().commandLine);
+    }
+
+    verbs_.UseStockVerb();
+    const std::wstring host = L"\"" + programs_ + L"\\right_click_host.exe\" --explorer-command \"" + programs_ +
+                              L"\\NorrvaneShLnk.dll\" ";
+    const std::wstring shortcut = L" \"" + shortcuts_.file(L"to file.lnk") + L"\"";
+    const ProgramRun picked = RunProgram(host + COMMAND_CLSID_TEXT + shortcut + L" --invoke");
+    const ProgramRun plainFile = RunProgram(host + COMMAND_CLSID_TEXT + L" \"" + target + L"\"");
+    const ProgramRun handlerClass = RunProgram(host + HANDLER_CLSID_TEXT + shortcut);
+    const std::wstring titleLine = std::wstring(L"title: ") + OPEN_FILE_LOCATION_TITLE;
+    EXPECT_EQ(0u, picked.exitCode);
+    EXPECT_EQ((std::vector<std::wstring>{L"state: ECS_ENABLED", titleLine, L"Invoke: 0x00000000"}), picked.output);
+    EXPECT_EQ(0u, plainFile.exitCode);
+    EXPECT_EQ((std::vector<std::wstring>{L"state: ECS_HIDDEN", titleLine}), plainFile.output);
+    EXPECT_NE(0u, handlerClass.exitCode);
+    EXPECT_EQ(std::vector<std::wstring>{L"CreateInstance: 0x80004002"}, handlerClass.output);
+
+    // The host's pick is the only start after the table's; give a stray one time to show.
+    const std::vector<Started> starts = record_.WaitFor(started + 2, 2000);
+    ASSERT_EQ(started + 1, starts.size());
+    EXPECT_TRUE(SameFile(explorer_.path(), starts.back().program)) << starts.back().program;
+    EXPECT_EQ(explorerLine, starts.back().commandLine);
 }
 
 }  // namespace
