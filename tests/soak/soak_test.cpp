@@ -1,7 +1,8 @@
 // The handler's whole road, thousands of times over: created through the
 // class factory, handed a selection, asked for its menu item and command
-// strings, its launch decided as picking the item would decide it, released.
-// Afterwards no list, reference, object or handle may be left behind.
+// strings, its launch decided as picking the item would decide it, released;
+// and the command's road beside it, from item arrays. Afterwards no list,
+// reference, object or handle may be left behind.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -16,6 +17,7 @@
 #include "base/com_ref.h"
 #include "base/module_identity.h"
 #include "command/invocation.h"
+#include "command/menu.h"
 #include "command/selection.h"
 #include "module/module.h"
 #include "shellns/holders.h"
@@ -88,15 +90,14 @@ Bytes BytesOf(const ITEMIDLIST* list)
     return Bytes(bytes, bytes + IdListSize(list));
 }
 
-// The command line InvokeCommand would start, or a note of why it would not,
-// without starting anything.
-std::wstring DecidedCommandLine(IDataObject* data)
+// The command line picking the item would start for the selection, or a note
+// of why it would not, without starting anything.
+std::wstring DecidedCommandLine(const ITEMIDLIST* selection)
 {
-    IdListHolder selection(ReadSingleSelection(data));
     IdListHolder target;
     wchar_t application[APPLICATION_CAPACITY];
     wchar_t commandLine[COMMAND_LINE_CAPACITY];
-    switch (PlanInvocation(selection.get(), target, application, commandLine)) {
+    switch (PlanInvocation(selection, target, application, commandLine)) {
     case LaunchAction::StartProcess:
         return commandLine;
     case LaunchAction::Nothing:
@@ -130,7 +131,29 @@ void RunRound(IDataObject* data, const std::wstring& expectedLine)
     char help[32];
     EXPECT_EQ(S_OK, handler->GetCommandString(0, GCS_HELPTEXTA, nullptr, help, 32));
 
-    EXPECT_EQ(expectedLine, DecidedCommandLine(data));
+    IdListHolder selection(ReadSingleSelection(data));
+    EXPECT_EQ(expectedLine, DecidedCommandLine(selection.get()));
+}
+
+void RunCommandRound(IShellItemArray* items, const std::wstring& expectedLine)
+{
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, DllGetClassObject(COMMAND_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    ComRef<IExplorerCommand> command;
+    const HRESULT created = factory->CreateInstance(nullptr, IID_IExplorerCommand, command.outVoid());
+    factory->Release();
+    ASSERT_EQ(S_OK, created);
+
+    EXPCMDSTATE state = ECS_DISABLED;
+    EXPECT_EQ(S_OK, command->GetState(items, FALSE, &state));
+    EXPECT_EQ(DWORD(ECS_ENABLED), state);
+    LPWSTR title = nullptr;
+    EXPECT_EQ(S_OK, command->GetTitle(items, &title));
+    EXPECT_STREQ(OPEN_FILE_LOCATION_TITLE, title);
+    CoTaskMemFree(title);
+
+    IdListHolder selection(ReadSingleItem(items));
+    EXPECT_EQ(expectedLine, DecidedCommandLine(selection.get()));
 }
 
 TEST(Soak, RoundsLeaveNoListReferenceObjectOrHandleBehind)
@@ -159,6 +182,14 @@ TEST(Soak, RoundsLeaveNoListReferenceObjectOrHandleBehind)
         CoTaskMemFree(shortcutList);
     }
 
+    // The item arrays the newer menu hands the command, made once as the
+    // shell holds them: from the shell's data object and from the list.
+    ComRef<IShellItemArray> shellItems;
+    *shellItems.out() = ShellItemArrayFor({shortcut}, ArraySource::DataObject);
+    ComRef<IShellItemArray> listItems;
+    *listItems.out() = ShellItemArrayFor({shortcut}, ArraySource::IdLists);
+    ASSERT_TRUE(shellItems && listItems);
+
     ScratchRegistry scratch;
     SetValue(scratch.classesRoot(), L"Folder\\shell", nullptr, L"Norrvane");
     SetValue(scratch.classesRoot(), L"Folder\\shell\\Norrvane\\command", nullptr,
@@ -167,6 +198,8 @@ TEST(Soak, RoundsLeaveNoListReferenceObjectOrHandleBehind)
 
     ScopedCountingAllocator allocator;
     const ULONG shellDataReferences = ReferencesOf(shellData.get());
+    const ULONG shellItemsReferences = ReferencesOf(shellItems.get());
+    const ULONG listItemsReferences = ReferencesOf(listItems.get());
     const int warmUp = std::max(1, rounds / 10);
     DWORD handlesAfterWarmUp = 0;
     for (int round = 0; round < rounds && !HasFailure(); ++round) {
@@ -180,12 +213,17 @@ TEST(Soak, RoundsLeaveNoListReferenceObjectOrHandleBehind)
         EXPECT_EQ(1, handMade.references);
         EXPECT_EQ(handMade.getDataCalls, handMade.mediumReleases);
         EXPECT_EQ(0u, handMade.lastLockCount());
+
+        RunCommandRound(shellItems.get(), expectedLine);
+        RunCommandRound(listItems.get(), expectedLine);
     }
     // Too few rounds, or a failure, to have passed the warm-up.
     if (!handlesAfterWarmUp) handlesAfterWarmUp = HandleCount();
 
     EXPECT_EQ(0, allocator.malloc.outstanding());
     EXPECT_EQ(shellDataReferences, ReferencesOf(shellData.get()));
+    EXPECT_EQ(shellItemsReferences, ReferencesOf(shellItems.get()));
+    EXPECT_EQ(listItemsReferences, ReferencesOf(listItems.get()));
     EXPECT_EQ(0, ModuleObjectCount());
     EXPECT_EQ(S_OK, DllCanUnloadNow());
     EXPECT_LE(HandleCount(), handlesAfterWarmUp);
