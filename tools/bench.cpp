@@ -9,15 +9,26 @@
 //            from the data object (its clipboard format looked up once), the
 //            item's path, its folder, its link, the target's list, the
 //            target's folder and attributes, and the same InsertMenuW.
-// The item inserted is taken out again outside the timed region. It also
-// times the decision and composition of an invocation's command line
-// (nothing is started) and the registry read of the file manager, and shows
-// the DLL's size and the DLLs it imports.
+// The item inserted is taken out again outside the timed region.
+//
+// Then the command of the newer menu: for a plain file, a shortcut and two
+// shortcuts it times, interleaved likewise, on the item array made once
+// from the shell's data object, as the shell holds it:
+//   command  the command's GetState;
+//   floor    the shell calls that answer needs, made directly: the count
+//            and, for one item, the item, its list, its path and the
+//            extension test.
+// These calls are short, so each sample is a batch of calls.
+//
+// It also times the decision and composition of an invocation's command
+// line (nothing is started) and the registry read of the file manager, and
+// shows the DLL's size and the DLLs it imports.
 //
 // usage: bench DLL [ITERATIONS]
 #include <windows.h>
 #include <shlobj.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -189,20 +200,43 @@ void SaveShortcut(const std::wstring& lnk, const std::wstring& target, const ITE
     link->Release();
 }
 
-// The data object the shell makes for the one item at `path`.
-IDataObject* ShellDataObjectFor(const std::wstring& path)
+// The data object the shell makes for the items at `paths`, all in one folder.
+IDataObject* ShellDataObjectFor(const std::vector<std::wstring>& paths)
 {
-    ITEMIDLIST* item = nullptr;
-    Check("SHParseDisplayName", SHParseDisplayName(path.c_str(), nullptr, &item, 0, nullptr));
+    std::vector<ITEMIDLIST*> items;
+    for (const std::wstring& path : paths) {
+        ITEMIDLIST* item = nullptr;
+        Check("SHParseDisplayName", SHParseDisplayName(path.c_str(), nullptr, &item, 0, nullptr));
+        items.push_back(item);
+    }
     IShellFolder* parent = nullptr;
     const ITEMIDLIST* child = nullptr;
-    Check("SHBindToParent", SHBindToParent(item, IID_IShellFolder, reinterpret_cast<void**>(&parent), &child));
+    Check("SHBindToParent", SHBindToParent(items[0], IID_IShellFolder, reinterpret_cast<void**>(&parent), &child));
+    std::vector<const ITEMIDLIST*> children;
+    for (const ITEMIDLIST* item : items) children.push_back(ILFindLastID(item));
     IDataObject* data = nullptr;
     Check("GetUIObjectOf(IDataObject)",
-          parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, reinterpret_cast<void**>(&data)));
+          parent->GetUIObjectOf(nullptr, static_cast<UINT>(children.size()), children.data(), IID_IDataObject,
+                                nullptr, reinterpret_cast<void**>(&data)));
     parent->Release();
-    CoTaskMemFree(item);
+    for (ITEMIDLIST* item : items) CoTaskMemFree(item);
     return data;
+}
+
+IDataObject* ShellDataObjectFor(const std::wstring& path)
+{
+    return ShellDataObjectFor(std::vector<std::wstring>{path});
+}
+
+// The item array the newer menu hands a command, from the shell's data object.
+IShellItemArray* ShellItemArrayFor(const std::vector<std::wstring>& paths)
+{
+    IDataObject* data = ShellDataObjectFor(paths);
+    IShellItemArray* items = nullptr;
+    Check("SHCreateShellItemArrayFromDataObject",
+          SHCreateShellItemArrayFromDataObject(data, IID_IShellItemArray, reinterpret_cast<void**>(&items)));
+    data->Release();
+    return items;
 }
 
 // --- The floor: the shell work the right-click answer needs, done directly. ---
@@ -280,6 +314,31 @@ bool FloorRightClick(IDataObject* data, CLIPFORMAT format, HMENU menu, BOOL* isF
     return inserted;
 }
 
+// The shell work behind GetState's answer, done directly: true when the
+// array holds one item whose path ends in ".lnk" (ASCII case folded).
+bool FloorState(IShellItemArray* items)
+{
+    DWORD count = 0;
+    if (items->GetCount(&count) != S_OK || count != 1) return false;
+    IShellItem* item = nullptr;
+    if (items->GetItemAt(0, &item) != S_OK) return false;
+    bool shortcut = false;
+    ITEMIDLIST* list = nullptr;
+    if (SHGetIDListFromObject(item, &list) == S_OK) {
+        wchar_t path[MAX_PATH];
+        path[0] = L'\0';
+        SHGetPathFromIDListW(list, path);
+        const int length = lstrlenW(path);
+        const wchar_t* extension = path + (length >= 4 ? length - 4 : length);
+        shortcut = length >= 4 && extension[0] == L'.';
+        const wchar_t rest[] = L"lnk";
+        for (int k = 0; shortcut && k < 3; ++k) shortcut = (extension[k + 1] | 0x20) == rest[k];
+        CoTaskMemFree(list);
+    }
+    item->Release();
+    return shortcut;
+}
+
 // --- The run. ---
 
 typedef HRESULT(STDAPICALLTYPE* GetClassObjectRoutine)(REFCLSID, REFIID, void**);
@@ -294,6 +353,45 @@ struct Kind {
     BOOL handlerFolder = FALSE;
     BOOL floorFolder = FALSE;
 };
+
+// GetState calls per sample, for one item and for two: one call is shorter
+// than the timer's tick, and much shorter for two items, which need no path.
+const int kStateBatch = 10;
+const int kCountOnlyBatch = 1000;
+
+struct StateSubject {
+    const char* name;
+    std::vector<std::wstring> paths;
+    bool shown = false;
+    int batch = kStateBatch;
+    IShellItemArray* items = nullptr;
+    std::vector<double> commandSamples;
+    std::vector<double> floorSamples;
+};
+
+double TimeCommandState(IExplorerCommand* command, StateSubject& subject)
+{
+    EXPCMDSTATE state = ECS_DISABLED;
+    bool agreed = true;
+    const LONGLONG start = Now();
+    for (int k = 0; k < subject.batch; ++k) {
+        command->GetState(subject.items, FALSE, &state);
+        agreed = agreed && state == (subject.shown ? ECS_ENABLED : ECS_HIDDEN);
+    }
+    const LONGLONG end = Now();
+    if (!agreed) Fail("GetState answering as expected", E_FAIL);
+    return Microseconds(end - start) / subject.batch;
+}
+
+double TimeFloorState(StateSubject& subject)
+{
+    bool agreed = true;
+    const LONGLONG start = Now();
+    for (int k = 0; k < subject.batch; ++k) agreed = FloorState(subject.items) == subject.shown && agreed;
+    const LONGLONG end = Now();
+    if (!agreed) Fail("floor state answering as expected", E_FAIL);
+    return Microseconds(end - start) / subject.batch;
+}
 
 // One timed right-click by the handler; the item is taken out afterwards.
 double TimeHandler(Kind& kind, HMENU menu)
@@ -380,6 +478,24 @@ int Run(const std::wstring& dllPath, int iterations)
     const CLIPFORMAT format = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
     HMENU menu = CreatePopupMenu();
 
+    IClassFactory* commandFactory = nullptr;
+    Check("DllGetClassObject(command)",
+          getClassObject(COMMAND_CLSID, IID_IClassFactory, reinterpret_cast<void**>(&commandFactory)));
+    IExplorerCommand* command = nullptr;
+    Check("CreateInstance(IExplorerCommand)",
+          commandFactory->CreateInstance(nullptr, IID_IExplorerCommand, reinterpret_cast<void**>(&command)));
+    commandFactory->Release();
+    StateSubject subjects[3];
+    subjects[0].name = "file";
+    subjects[0].paths = {targetFile};
+    subjects[1].name = "shortcut";
+    subjects[1].paths = {kinds[0].lnk};
+    subjects[1].shown = true;
+    subjects[2].name = "two";
+    subjects[2].paths = {kinds[0].lnk, kinds[1].lnk};
+    subjects[2].batch = kCountOnlyBatch;
+    for (StateSubject& subject : subjects) subject.items = ShellItemArrayFor(subject.paths);
+
     // The invocation's decision, for a target with a path and for one
     // without, behind the file manager's launcher text.
     const wchar_t launcher[] = L"\"C:\\Program Files\\Norrvane\\Norrvane.exe\"";
@@ -405,6 +521,20 @@ int Run(const std::wstring& dllPath, int iterations)
             if (record) {
                 kind.handlerSamples.push_back(handler);
                 kind.floorSamples.push_back(floor);
+            }
+        }
+        for (StateSubject& subject : subjects) {
+            double measured, floor;
+            if (round & 1) {
+                floor = TimeFloorState(subject);
+                measured = TimeCommandState(command, subject);
+            } else {
+                measured = TimeCommandState(command, subject);
+                floor = TimeFloorState(subject);
+            }
+            if (record) {
+                subject.commandSamples.push_back(measured);
+                subject.floorSamples.push_back(floor);
             }
         }
         // The handler looks the selection's format up on every right-click;
@@ -446,6 +576,20 @@ int Run(const std::wstring& dllPath, int iterations)
     std::printf("worst ratio %.3f\n", worst);
     std::printf("RegisterClipboardFormatW alone (the handler's per call, not the floor's) %.1f\n\n",
                 Median(formatSamples));
+    std::printf("command state: GetState, median us per call, %d batches of %d (two items: %d) calls each, "
+                "interleaved\n",
+                iterations, kStateBatch, kCountOnlyBatch);
+    std::printf("%-9s %10s %10s %7s  %s\n", "selection", "command", "floor", "ratio", "state");
+    double worstState = 0;
+    for (StateSubject& subject : subjects) {
+        const double measured = Median(subject.commandSamples);
+        const double floor = Median(subject.floorSamples);
+        const double ratio = floor > 0 ? measured / floor : 0;
+        worstState = std::max(worstState, ratio);
+        std::printf("%-9s %10.3f %10.3f %7.3f  %s\n", subject.name, measured, floor, ratio,
+                    subject.shown ? "ECS_ENABLED" : "ECS_HIDDEN");
+    }
+    std::printf("worst ratio %.3f\n\n", worstState);
     std::printf("invocation: decision and command line, nothing started, median us per call\n");
     std::printf("%-26s %10.3f\n", "DecideLaunch path target", Median(pathSamples));
     std::printf("%-26s %10.3f\n", "DecideLaunch hex target", Median(hexSamples));
@@ -459,6 +603,8 @@ int Run(const std::wstring& dllPath, int iterations)
     std::fflush(stdout);
 
     DestroyMenu(menu);
+    for (StateSubject& subject : subjects) subject.items->Release();
+    command->Release();
     for (Kind& kind : kinds) {
         kind.handler->Release();
         kind.data->Release();
