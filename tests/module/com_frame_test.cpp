@@ -276,6 +276,8 @@ TEST_F(ComFrame, FixedAnswersOfTheStubInterfaces)
     IEnumExplorerCommand* subcommands = reinterpret_cast<IEnumExplorerCommand*>(1);
     EXPECT_EQ(E_NOTIMPL, command->EnumSubCommands(&subcommands));
     EXPECT_EQ(nullptr, subcommands);
+    // Without an array there is nothing to start.
+    EXPECT_EQ(E_FAIL, command->Invoke(nullptr, nullptr));
 
     // No out-pointer is written through when there is none.
     using Call = HRESULT (*)(IExplorerCommand*);
