@@ -190,8 +190,18 @@ check "msiexec /i exits 0" test "$(msiexec_status /i "$msi")" = 0
 check_registered installed
 # This prefix has no PowerShell: the registration of the package fails, and
 # is ignored.
-[ -z "$sparse" ] || check "the sparse package and its logo lie beside the 64-bit DLL" \
-  eval "[ -f '$(unix_folder "$folder64")/NorrvaneShLnk.msix' ] && [ -f '$(unix_folder "$folder64")/NorrvaneShLnk.png' ]"
+if [ -n "$sparse" ]; then
+  check "the sparse package and its logo lie beside the 64-bit DLL" \
+    eval "[ -f '$(unix_folder "$folder64")/NorrvaneShLnk.msix' ] && [ -f '$(unix_folder "$folder64")/NorrvaneShLnk.png' ]"
+  # The class that the installed package declares, made from the installed
+  # DLL as Explorer would make it, answers for a shortcut.
+  clsid=$(python3 "$root/tests/package/check_sparse_package.py" "$(unix_folder "$folder64")/NorrvaneShLnk.msix" \
+    --publisher "$(cat "$(dirname "$ca")/publisher.txt")" --version "$version.0" | sed -n 's/^clsid: //p')
+  on_wine "$tools/make_shortcut.exe" 'C:\command.lnk' 'C:\windows\win.ini' >/dev/null 2>&1
+  check "the installed DLL serves the class that the installed package names" \
+    eval "on_wine '$tools/right_click_host.exe' --explorer-command '$folder64\\NorrvaneShLnk.dll' '$clsid' 'C:\\command.lnk' |
+          tr -d '\r' | grep -qx 'state: ECS_ENABLED'"
+fi
 if [ -n "$ca" ]; then
   for b in $halves; do
     check "the installed $b-bit DLL is signed and the CA vouches for it" \
