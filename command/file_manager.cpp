@@ -1,5 +1,7 @@
 #include "command/file_manager.h"
 
+#include <cwchar>
+
 #include "base/ascii_text.h"
 #include "base/registry_key.h"
 #include "base/wow64.h"
@@ -42,8 +44,8 @@ const wchar_t* const kRedirectedVariables[][2] = {
 void NameNativeVariables(wchar_t* text)
 {
     wchar_t* open = text;
-    while ((open = wcschr(open, L'%')) != nullptr) {
-        wchar_t* close = wcschr(open + 1, L'%');
+    while ((open = std::wcschr(open, L'%')) != nullptr) {
+        wchar_t* close = std::wcschr(open + 1, L'%');
         if (!close) return;
         *close = L'\0';
         for (const auto& pair : kRedirectedVariables)
