@@ -43,7 +43,8 @@ fi
 export SOURCE_DATE_EPOCH=$epoch TZ=UTC
 # A clock stopped at that time, for the tools that write the time they run at,
 # whatever clock the caller's tools are shown.
-at_epoch() { env -u LD_PRELOAD -u FAKETIME faketime "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" "$@"; }
+# (-f with an absolute time stops the clock; without it, it would run on.)
+at_epoch() { env -u LD_PRELOAD -u FAKETIME faketime -f "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" "$@"; }
 
 signing=""
 if [ -n "${NORRVANE_SIGN_PFX:-}" ]; then
