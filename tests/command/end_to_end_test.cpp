@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -600,12 +601,17 @@ TEST_F(EndToEnd, FileManagerStartsOnlyFromTheFullPathItsCommandNames)
     }
     // Give a planted copy time to show.
     record_.WaitFor(expected.size());
-    const std::vector<Started> starts = record_.WaitFor(expected.size() + 1, 2000);
+    std::vector<Started> starts = record_.WaitFor(expected.size() + 1, 2000);
     SetEnvironmentVariableW(L"NORRVANE_TEST_PROGRAMS", nullptr);
     ASSERT_EQ(expected.size(), starts.size());
+    // Programs started one after the other may record in either order.
+    const std::wstring selected = L"\" /select," + shortcuts_.file(L"Report, final.txt");
+    std::sort(expected.begin(), expected.end());
+    std::sort(starts.begin(), starts.end(),
+              [](const Started& a, const Started& b) { return a.commandLine < b.commandLine; });
     for (size_t i = 0; i < starts.size(); ++i) {
         EXPECT_TRUE(SameFile(expected[i], starts[i].program)) << starts[i].program;
-        EXPECT_EQ(L"\"" + expected[i] + L"\" /select," + shortcuts_.file(L"Report, final.txt"), starts[i].commandLine);
+        EXPECT_EQ(L"\"" + expected[i] + selected, starts[i].commandLine);
     }
 }
 
