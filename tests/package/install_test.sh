@@ -349,6 +349,16 @@ run_script uninstall.cmd
 check "uninstall.cmd exits $([ "$halves" = 64 ] && echo 1 || echo 0)" \
   test "$script_status" = "$([ "$halves" = 64 ] && echo 1 || echo 0)"
 check_removed uninstall.cmd
+# A DLL that cannot be copied (missing from the unpacked zip) is reported,
+# and neither registered nor said to be installed.
+mv "$work/zip/x64/NorrvaneShLnk.dll" "$work/x64.dll"
+run_script install.cmd
+mv "$work/x64.dll" "$work/zip/x64/NorrvaneShLnk.dll"
+check "install.cmd reports the DLL it could not copy and goes no further with it" \
+  eval "grep -q 'FAILED: the 64-bit DLL could not be copied' '$work/install.cmd.txt' &&
+        ! grep -q -e 'the 64-bit DLL .*could not be registered' -e 'Installed the 64-bit DLL' '$work/install.cmd.txt'"
+check "nothing of it is registered" key_absent "$class_key" /reg:64
+rm -rf "$(unix_folder "$folder64")" "$(unix_folder "$folder32")"
 
 echo "-- install.cmd on 32-bit Windows, with a regsvr32.exe in its folder"
 # A copy of the stand-in that records its starts, where a search for the bare
