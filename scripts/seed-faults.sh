@@ -58,6 +58,7 @@ mkdir -p "$tree"
 tar -C "$root" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$tree" -m -xf -
 (cd "$tree" && cmake --preset x64 -B "$build" -DNORRVANE_WARNINGS_AS_ERRORS=OFF >/dev/null)
 if [ -n "$packages" ]; then
+  bash "$tree/tests/package/make_test_certificate.sh" "$scratch/certificate"
   # The package tests take the DLLs from the tree's own build folders and its
   # tools (the right-click host) from its 64-bit build.
   for preset in x86 x64; do
@@ -82,15 +83,17 @@ build_and_test() {
   stop_wine
   return $status
 }
-# The release made from the scratch tree's DLLs, and the package tests on it.
+# The release made from the scratch tree's DLLs, signed with a throwaway
+# certificate so that it has all its parts, and the package tests on it.
 test_packages() {
-  local made status
+  local made status certificate=$scratch/certificate
   rm -rf "$scratch/dist"
-  made=$(cd "$tree" && env -u NORRVANE_SIGN_PFX bash scripts/package.sh "$scratch/dist" 2>"$scratch/build.log") || return 2
+  made=$(cd "$tree" && NORRVANE_SIGN_PFX=$certificate/signer.pfx NORRVANE_SIGN_PASSWORD_FILE=$certificate/password.txt \
+    bash scripts/package.sh "$scratch/dist" 2>"$scratch/build.log") || return 2
   mapfile -t made <<<"$made"
   {
-    bash "$tree/tests/package/check_package.sh" "${made[@]}" &&
-      bash "$tree/tests/package/install_test.sh" "${made[@]}" "$scratch/package-test"
+    bash "$tree/tests/package/check_package.sh" --ca "$certificate/ca.pem" "${made[@]}" &&
+      bash "$tree/tests/package/install_test.sh" "${made[@]:0:3}" "$scratch/package-test" "$certificate/ca.pem"
   } >"$scratch/test.log" 2>&1
   status=$?
   stop_wine
