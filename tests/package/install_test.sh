@@ -103,6 +103,8 @@ if [ -n "$(target "$msi" RegisterPackage)" ]; then
     eval "is_impersonated_ignored '$msi' RegisterPackage && runs_between '$msi' RegisterPackage Register64 InstallFinalize"
   check "UnregisterPackage: deferred, impersonated, result ignored, before RemoveFiles" \
     eval "is_impersonated_ignored '$msi' UnregisterPackage && runs_between '$msi' UnregisterPackage InstallInitialize RemoveFiles"
+  check "PowerShell is the 64-bit one" \
+    eval "msiinfo export '$msi' CustomAction | tr -d '\r' | grep -q '^SetPowerShell.*\[System64Folder\]WindowsPowerShell'"
   check "the package actions run on 64-bit Windows only" \
     eval "[[ '$(condition "$msi" RegisterPackage)' == VersionNT64\ AND* && '$(condition "$msi" UnregisterPackage)' == VersionNT64\ AND* ]]"
   check "their rollback actions do the opposite, just before them" \
@@ -115,6 +117,9 @@ else
   echo "The x64 package has no sparse package (an unsigned release): its rows are left out."
 fi
 check "the x86 package has no sparse package" test -z "$(target "$msi86" RegisterPackage)"
+# Every component in the 64-bit program folder is a 64-bit one (0x100).
+check "the x64 package's components in the 64-bit folder are 64-bit ones" \
+  eval "msiinfo export '$msi' Component | tr -d '\r' | awk -F'\t' '\$3 == \"INSTALLFOLDER64\" && int(\$4 / 256) % 2 != 1 { bad = 1 } END { exit bad }'"
 check "each package is for the platform its name says" \
   eval "[ '$(template "$msi")' = 'x64;1033' ] && [ '$(template "$msi86")' = 'Intel;1033' ]"
 check "the version has three fields, which Windows Installer compares" \
@@ -245,12 +250,21 @@ echo "-- removal while Explorer holds the DLL"
 # Explorer does, until its standard input ends.
 check "msiexec /i exits 0" test "$(msiexec_status /i "$msi")" = 0
 on_wine "$tools/make_shortcut.exe" 'C:\held.lnk' 'C:\windows\win.ini' >/dev/null 2>&1
-rm -f "$work/hold" && mkfifo "$work/hold"
-on_wine "$tools/right_click_host.exe" 'C:\held.lnk' --hold <"$work/hold" >"$work/host.txt" 2>&1 &
-host=$!
-exec 3>"$work/hold"
-for _ in $(seq 60); do grep -q holding "$work/host.txt" && break; sleep 0.5; done
-check "the host holds our handler" eval "grep -qF 'handler: $ours' '$work/host.txt' && grep -q holding '$work/host.txt'"
+# hold_handler: a host right-clicks the shortcut and keeps our handler loaded
+# until release_handler.
+hold_handler() {
+  rm -f "$work/hold" && mkfifo "$work/hold"
+  on_wine "$tools/right_click_host.exe" 'C:\held.lnk' --hold <"$work/hold" >"$work/host.txt" 2>&1 &
+  host=$!
+  exec 3>"$work/hold"
+  for _ in $(seq 60); do grep -q holding "$work/host.txt" && break; sleep 0.5; done
+  check "the host holds our handler" eval "grep -qF 'handler: $ours' '$work/host.txt' && grep -q holding '$work/host.txt'"
+}
+release_handler() {
+  exec 3>&-
+  wait "$host"
+}
+hold_handler
 status=$(msiexec_status /x "$msi")
 check "msiexec /x /norestart exits 0, or 3010 for a restart it leaves to the user" eval "[ $status = 0 ] || [ $status = 3010 ]"
 check "the stock handler is back at once" value_is "$handler_key" "" "$stock"
@@ -261,8 +275,7 @@ check "the Apps & features entry is gone" key_absent "$(entry_of "$msi")"
 left=$(cd "$drive_c" && find "Program Files/NorrvaneShLnk" "Program Files (x86)/NorrvaneShLnk" 2>/dev/null | sort | tr '\n' ' ')
 check "what stays until a restart is the DLL in use alone" \
   eval "[ -z '$left' ] || [ '$left' = 'Program Files/NorrvaneShLnk Program Files/NorrvaneShLnk/NorrvaneShLnk.dll ' ]"
-exec 3>&-
-wait "$host"
+release_handler
 rm -rf "$(unix_folder "$folder64")"
 
 echo "-- ARM64 Windows is refused"
@@ -344,6 +357,17 @@ check "uninstall.cmd with a failed unregistration exits 1 and says so" \
 check "the DLL whose unregistration failed stays, with its folder" \
   test -f "$(unix_folder "$folder64")/NorrvaneShLnk.dll"
 on_wine reg add "$approval_key" /f /reg:64 >/dev/null
+# Removal while Explorer holds the DLL: it is unregistered, but it and its
+# folder stay until Explorer lets it go, and the script says so. (The failed
+# removal above took the registration with it.)
+run_script install.cmd
+hold_handler
+run_script uninstall.cmd
+check "uninstall.cmd with the DLL in use says it stays, and exits 1" \
+  eval "[ $script_status = 1 ] && grep -q 'Unregistered the 64-bit DLL, but .* still has it loaded' '$work/uninstall.cmd.txt' &&
+        ! grep -q 'Unregistered the 64-bit DLL and removed' '$work/uninstall.cmd.txt'"
+check "the DLL in use stays, with its folder" test -f "$(unix_folder "$folder64")/NorrvaneShLnk.dll"
+release_handler
 run_script uninstall.cmd
 # Without 32-bit programs the 32-bit DLL cannot be unregistered either.
 check "uninstall.cmd exits $([ "$halves" = 64 ] && echo 1 || echo 0)" \
