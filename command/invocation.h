@@ -39,9 +39,9 @@ enum class LaunchAction {
 LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* application, wchar_t* commandLine);
 
 // All that picking the item does short of acting: reads the target of the
-// selection's one item (null: none) into `target` (null when there is none),
-// asks FindFileManager and decides, composing the program's path and command
-// line.
+// selection's one item (`selection` may be null) into `target`, which stays
+// null when there is none, asks FindFileManager and decides, composing the
+// program's path and command line.
 LaunchAction PlanInvocation(const ITEMIDLIST* selection, IdListHolder& target, wchar_t* application,
                             wchar_t* commandLine);
 
