@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds both DLLs (where not built yet) and makes the release packages,
-# printing their paths one per line:
+# Builds both DLLs from the tree as it is (incrementally) and makes the
+# release packages, printing their paths one per line:
 #   NorrvaneShLnk-<version>.zip      x86/ and x64/NorrvaneShLnk.dll, install.cmd, uninstall.cmd
 #   NorrvaneShLnk-<version>-x64.msi  for 64-bit Windows: both DLLs
 #   NorrvaneShLnk-<version>-x86.msi  for 32-bit Windows: the 32-bit DLL
@@ -15,10 +15,13 @@
 #
 # Signing, with Authenticode and SHA-256: given NORRVANE_SIGN_PFX (a PKCS#12
 # file) and NORRVANE_SIGN_PASSWORD_FILE (a file holding its password), both
-# DLLs are signed before they go into the packages, and then both MSIs;
-# NORRVANE_SIGN_TIMESTAMP_URL, when set, names an RFC 3161 time-stamp server.
-# Without a certificate the release is unsigned and has no sparse package
-# (Windows registers only signed ones), and it says so.
+# DLLs are signed before they go into the packages, and then both MSIs.
+# NORRVANE_SIGN_TIMESTAMP_URL names an RFC 3161 time-stamp server: a
+# signature without a time stamp dies with the certificate, and then Windows
+# refuses the package and may block the DLL. Signing without one needs
+# NORRVANE_SIGN_NO_TIMESTAMP=1 (tests, which have no server). Without a
+# certificate the release is unsigned and has no sparse package (Windows
+# registers only signed ones), and it says so.
 #
 # The same commit gives the same bytes: every time in the packages is
 # SOURCE_DATE_EPOCH (by default the last commit's), and the MSIs' codes are
@@ -52,6 +55,11 @@ if [ -n "${NORRVANE_SIGN_PFX:-}" ]; then
     echo "package.sh: NORRVANE_SIGN_PFX and NORRVANE_SIGN_PASSWORD_FILE must name existing files" >&2
     exit 1
   fi
+  if [ -z "${NORRVANE_SIGN_TIMESTAMP_URL:-}" ] && [ "${NORRVANE_SIGN_NO_TIMESTAMP:-}" != 1 ]; then
+    echo "package.sh: no time-stamp server given (NORRVANE_SIGN_TIMESTAMP_URL): signatures without a time stamp" \
+      "stop being valid when the certificate expires; set NORRVANE_SIGN_NO_TIMESTAMP=1 to sign without one" >&2
+    exit 1
+  fi
   signing=1
 else
   echo "package.sh: no certificate given (NORRVANE_SIGN_PFX): the release is unsigned, without a sparse package" >&2
@@ -75,22 +83,19 @@ certificate_subject() {
   done
   return 1
 }
-# osslsigncode signs packages from version 2.7 on.
+# osslsigncode signs packages as Windows takes them from version 2.9 on.
 signs_packages() {
   local have
   have=$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')
-  [ -n "$have" ] && [ "$(printf '2.7\n%s\n' "$have" | sort -V | head -n 1)" = 2.7 ]
+  [ -n "$have" ] && [ "$(printf '2.9\n%s\n' "$have" | sort -V | head -n 1)" = 2.9 ]
 }
 
+# The DLLs of the tree as it is: a build left from an earlier checkout would
+# otherwise be released in its place.
+bash scripts/setup.sh
 for preset in x86 x64; do
-  if [ ! -f "build/$preset/NorrvaneShLnk.dll" ]; then
-    bash scripts/setup.sh
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" --target NorrvaneShLnk -j "$(nproc 2>/dev/null || echo 2)"
-  fi
-done
-for tool in wixl msibuild faketime osslsigncode python3; do
-  command -v "$tool" >/dev/null || bash scripts/setup.sh
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target NorrvaneShLnk -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
 done
 
 mkdir -p "$out"
@@ -113,7 +118,7 @@ if [ -n "$signing" ]; then
     sign "$stage/NorrvaneShLnk.msix"
     sparse=1
   else
-    echo "package.sh: this osslsigncode cannot sign packages (2.7 or later can): no sparse package" >&2
+    echo "package.sh: this osslsigncode cannot sign packages (2.9 or later can): no sparse package" >&2
   fi
 fi
 # Modes and times as the packages record them, whoever built them when.
@@ -142,13 +147,16 @@ for arch in x64 x86; do
   # One product per version and platform, so that a package rebuilt from the
   # same version is the same product to Windows Installer.
   product_code=$(derived_uuid "product $version $arch")
-  # The package code names these very contents.
-  contents=$(cat "$wxs" "$stage/x86/NorrvaneShLnk.dll" "$stage/x64/NorrvaneShLnk.dll" | sha256sum | cut -c1-64)
-  package_code=$(derived_uuid "package $version $arch $contents")
   # wixl takes the files' paths relative to the folder it runs in.
+  inputs=(x64/NorrvaneShLnk.dll x86/NorrvaneShLnk.dll)
   sparse_files=()
-  [ -z "$sparse" ] || [ "$arch" != x64 ] ||
+  if [ -n "$sparse" ] && [ "$arch" = x64 ]; then
     sparse_files=(-D SparsePackage=NorrvaneShLnk.msix -D SparseLogo=NorrvaneShLnk.png)
+    inputs+=(NorrvaneShLnk.msix NorrvaneShLnk.png)
+  fi
+  # The package code names these very contents: the source and every file it takes in.
+  contents=$( (cat "$wxs" && cd "$stage" && cat "${inputs[@]}" && printf '%s' "${sparse_files[*]}") | sha256sum | cut -c1-64)
+  package_code=$(derived_uuid "package $version $arch $contents")
   (cd "$stage" && at_epoch wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D ProductCode="$product_code" \
     -D Dll64=x64/NorrvaneShLnk.dll -D Dll32=x86/NorrvaneShLnk.dll "${sparse_files[@]}" -o "$msi" "$wxs")
   # Each Undo<action> runs as the action it guards does (in the script,

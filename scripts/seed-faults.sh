@@ -88,7 +88,7 @@ build_and_test() {
 test_packages() {
   local made status certificate=$scratch/certificate
   rm -rf "$scratch/dist"
-  made=$(cd "$tree" && NORRVANE_SIGN_PFX=$certificate/signer.pfx NORRVANE_SIGN_PASSWORD_FILE=$certificate/password.txt \
+  made=$(cd "$tree" && NORRVANE_SIGN_PFX=$certificate/signer.pfx NORRVANE_SIGN_PASSWORD_FILE=$certificate/password.txt NORRVANE_SIGN_NO_TIMESTAMP=1 \
     bash scripts/package.sh "$scratch/dist" 2>"$scratch/build.log") || return 2
   mapfile -t made <<<"$made"
   {

@@ -5,9 +5,10 @@
 # openssl, faketime, python3). Safe to run again: it installs only what is
 # missing.
 #
-# osslsigncode signs Windows packages (.msix) from version 2.7 on; Debian 12
-# ships 2.5, so there it comes from Debian's bookworm-backports, which this
-# script adds to the package sources when it must.
+# osslsigncode signs Windows packages (.msix) as Windows takes them from
+# version 2.9 on; Debian 12 ships 2.5, so there it comes from Debian's
+# bookworm-backports, which this script adds to the package sources when it
+# must.
 set -euo pipefail
 
 packages=(cmake make
@@ -26,7 +27,7 @@ have_all() {
 signs_packages() {
   local version
   version=$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null) || return 1
-  dpkg --compare-versions "$version" ge 2.7 || [ "$(codename)" != bookworm ]
+  dpkg --compare-versions "$version" ge 2.9 || [ "$(codename)" != bookworm ]
 }
 codename() { . /etc/os-release && echo "${VERSION_CODENAME:-}"; }
 

@@ -42,7 +42,7 @@ build clang-x64
 # scripts in cmd); then two unsigned builds from scratch that must give the
 # same bytes.
 bash tests/package/make_test_certificate.sh build/test-certificate
-mapfile -t packages < <(NORRVANE_SIGN_PFX=build/test-certificate/signer.pfx \
+mapfile -t packages < <(NORRVANE_SIGN_PFX=build/test-certificate/signer.pfx NORRVANE_SIGN_NO_TIMESTAMP=1 \
   NORRVANE_SIGN_PASSWORD_FILE=build/test-certificate/password.txt bash scripts/package.sh build/dist)
 [ "${#packages[@]}" = 4 ] || { echo "test.sh: scripts/package.sh did not make the four packages" >&2; exit 1; }
 bash tests/package/check_package.sh --ca build/test-certificate/ca.pem "${packages[@]}"

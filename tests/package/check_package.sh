@@ -5,7 +5,8 @@
 # signer's subject in publisher.txt beside it), the DLLs in the zip, both MSIs
 # and the sparse package carry Authenticode signatures that it vouches for,
 # and a single changed byte breaks them; the sparse package is proved by
-# check_sparse_package.py.
+# check_sparse_package.py. And the DLLs are the tree's: without their
+# signatures, they are what building the tree as it is now gives.
 # usage: check_package.sh [--ca CA_PEM] ZIP X64_MSI X86_MSI [MSIX]
 set -euo pipefail
 ca=""
@@ -36,6 +37,15 @@ check "x64/NorrvaneShLnk.dll is an x64 image" '[ -f "$dir/x64/NorrvaneShLnk.dll"
 check "install.cmd uses both regsvr32" 'grep -q "System32\\\\regsvr32.exe" "$dir/install.cmd" && grep -q "SysWOW64\\\\regsvr32.exe" "$dir/install.cmd"'
 check "uninstall.cmd unregisters" 'grep -q "regsvr32.exe" "$dir/uninstall.cmd" && grep -q "/u /s" "$dir/uninstall.cmd"'
 check "nothing else in the zip" '[ "$(cd "$dir" && find . -type f | sort | tr "\n" " ")" = "./install.cmd ./uninstall.cmd ./x64/NorrvaneShLnk.dll ./x86/NorrvaneShLnk.dll " ]'
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+for arch in x86 x64; do
+  built=$root/build/$arch/NorrvaneShLnk.dll
+  (cd "$root" && cmake --build --preset "$arch" --target NorrvaneShLnk >/dev/null 2>&1)
+  osslsigncode remove-signature -in "$dir/$arch/NorrvaneShLnk.dll" -out "$dir/$arch.dll" >/dev/null 2>&1 ||
+    cp "$dir/$arch/NorrvaneShLnk.dll" "$dir/$arch.dll"
+  check "$arch/NorrvaneShLnk.dll is the tree's build" 'cmp -s "$dir/$arch.dll" "$built"'
+done
 
 released=$(for file in "$zip" "$msi64" "$msi86" $msix; do basename "$file"; done | sort | tr "\n" " ")
 check "SHA256SUMS lists every package and holds" \
