@@ -3,7 +3,11 @@
 
 usage: make_sparse_package.py --manifest installer/AppxManifest.xml
            --publisher "CN=..." --version 1.0.2.0 --out X.msix
-           [--logo-out NorrvaneShLnk.png]
+           [--logo-out NorrvaneShLnk.png] [--print-family]
+
+With --print-family it prints the package's family name, the identity's
+name and the publisher's id as Windows derives it from the publisher: the
+installer finds the package by it, in every version.
 
 The package holds the filled-in manifest, its block map and the content
 types, nothing else: the DLL and the logo stay in the install folder, which
@@ -71,6 +75,23 @@ def fill_manifest(template, publisher, version):
     except ElementTree.ParseError as error:
         raise BuildError(f"the filled-in manifest is not well-formed XML: {error}") from None
     return text.encode("utf-8")
+
+
+def publisher_id(publisher):
+    """Windows' id of a publisher: the first 64 bits of the SHA-256 of its
+    UTF-16 text and one zero bit, in 13 characters of base 32."""
+    digest = int.from_bytes(hashlib.sha256(publisher.encode("utf-16-le")).digest()[:8], "big") << 1
+    alphabet = "0123456789abcdefghjkmnpqrstvwxyz"
+    return "".join(alphabet[(digest >> shift) & 31] for shift in range(60, -5, -5))
+
+
+def package_family(manifest, publisher):
+    """The family name of the package that the filled-in manifest describes."""
+    foundation = "{http://schemas.microsoft.com/appx/manifest/foundation/windows10}"
+    identity = ElementTree.fromstring(manifest).find(f"{foundation}Identity")
+    if identity is None or not identity.get("Name"):
+        raise BuildError("the manifest has no Identity with a Name")
+    return f"{identity.get('Name')}_{publisher_id(publisher)}"
 
 
 def deflate_in_blocks(data):
@@ -201,14 +222,17 @@ def main(argv):
     parser.add_argument("--version", required=True, help="the package version, four fields")
     parser.add_argument("--out", required=True, help="the .msix to write")
     parser.add_argument("--logo-out", help="also write the logo PNG the MSI installs beside the DLL")
+    parser.add_argument("--print-family", action="store_true", help="print the package's family name")
     args = parser.parse_args(argv)
     try:
         with open(args.manifest, encoding="utf-8") as f:
             template = f.read()
-        package = build_package(fill_manifest(template, args.publisher, args.version), source_date_epoch())
-        write_file(args.out, package)
+        manifest = fill_manifest(template, args.publisher, args.version)
+        write_file(args.out, build_package(manifest, source_date_epoch()))
         if args.logo_out:
             write_file(args.logo_out, logo_png())
+        if args.print_family:
+            print(package_family(manifest, args.publisher))
     except (BuildError, OSError) as error:
         print(f"make_sparse_package.py: {error}", file=sys.stderr)
         return 1

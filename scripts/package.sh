@@ -7,7 +7,8 @@
 #   NorrvaneShLnk-<version>.msix     signed releases only: the sparse package
 #                                    that gives the DLL a package identity on
 #                                    Windows 11, also inside the x64 MSI
-# and writes SHA256SUMS of every file of the release beside them.
+# and writes SHA256SUMS of every file of the release beside them. The x64 MSI
+# also carries NorrvaneShLnkSetup.dll, the custom action of its package steps.
 #
 # The version is the packages' own (NORRVANE_PACKAGE_VERSION in
 # CMakeLists.txt, three fields); --version gives them another one (tests make
@@ -95,7 +96,7 @@ signs_packages() {
 bash scripts/setup.sh
 for preset in x86 x64; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target NorrvaneShLnk -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+  cmake --build --preset "$preset" --target NorrvaneShLnk NorrvaneShLnkSetup -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
 done
 
 mkdir -p "$out"
@@ -106,15 +107,17 @@ trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/x86" "$stage/x64"
 cp build/x86/NorrvaneShLnk.dll "$stage/x86/"
 cp build/x64/NorrvaneShLnk.dll "$stage/x64/"
+cp build/x64/NorrvaneShLnkSetup.dll "$stage/"
 cp scripts/windows/install.cmd scripts/windows/uninstall.cmd "$stage/"
 sparse=""
 if [ -n "$signing" ]; then
   sign "$stage/x86/NorrvaneShLnk.dll"
   sign "$stage/x64/NorrvaneShLnk.dll"
+  sign "$stage/NorrvaneShLnkSetup.dll"
   if signs_packages; then
     publisher=$(certificate_subject) || { echo "package.sh: cannot read the certificate's subject" >&2; exit 1; }
-    python3 scripts/make_sparse_package.py --manifest installer/AppxManifest.xml --publisher "$publisher" \
-      --version "$version.0" --out "$stage/NorrvaneShLnk.msix" --logo-out "$stage/NorrvaneShLnk.png"
+    family=$(python3 scripts/make_sparse_package.py --manifest installer/AppxManifest.xml --publisher "$publisher" \
+      --version "$version.0" --out "$stage/NorrvaneShLnk.msix" --logo-out "$stage/NorrvaneShLnk.png" --print-family)
     sign "$stage/NorrvaneShLnk.msix"
     sparse=1
   else
@@ -151,8 +154,9 @@ for arch in x64 x86; do
   inputs=(x64/NorrvaneShLnk.dll x86/NorrvaneShLnk.dll)
   sparse_files=()
   if [ -n "$sparse" ] && [ "$arch" = x64 ]; then
-    sparse_files=(-D SparsePackage=NorrvaneShLnk.msix -D SparseLogo=NorrvaneShLnk.png)
-    inputs+=(NorrvaneShLnk.msix NorrvaneShLnk.png)
+    sparse_files=(-D SparsePackage=NorrvaneShLnk.msix -D SparseLogo=NorrvaneShLnk.png -D SetupActions=NorrvaneShLnkSetup.dll
+                  -D PackageFamily="$family" -D PublisherId="${family##*_}")
+    inputs+=(NorrvaneShLnk.msix NorrvaneShLnk.png NorrvaneShLnkSetup.dll)
   fi
   # The package code names these very contents: the source and every file it takes in.
   contents=$( (cat "$wxs" && cd "$stage" && cat "${inputs[@]}" && printf '%s' "${sparse_files[*]}") | sha256sum | cut -c1-64)

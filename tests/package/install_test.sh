@@ -92,31 +92,51 @@ check_tables "$msi" "64 32"
 check_tables "$msi86" "32"
 check "the x86 package refuses 64-bit Windows" \
   eval "msiinfo export '$msi86' LaunchCondition | grep -q '^NOT VersionNT64'"
-# The sparse package of a signed release: registered for the installing
-# user (impersonated) after the DLL is in place, removed before the files go,
-# on 64-bit Windows only, and a failure there never fails the installation.
+# The sparse package of a signed release, on Windows 11 only: provisioned
+# for every account, elevated and not impersonated, after the DLL is in place,
+# then registered for the installing user (impersonated, never LocalSystem);
+# deprovisioned and removed from every account before the files go. Each
+# step is PowerShell run by the setup DLL (type 1) with its result ignored;
+# Set<step> gives it the 64-bit PowerShell and the script.
 condition() { msiinfo export "$1" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $2 }'; }
-is_impersonated_ignored() { local t; t=$(action_type "$1" "$2"); [ -n "$t" ] && (( (t & 0xC40) == 0x440 )); }
-if [ -n "$(target "$msi" RegisterPackage)" ]; then
+step_data() { msiinfo export "$1" CustomAction | tr -d '\r' | grep -P "^Set$2\t" | cut -f4-; }
+is_step() { [ "$(action_type "$msi" "$1")" = "$2" ]; }
+runs_powershell64() {
+  local step
+  for step in "$@"; do
+    step_data "$msi" "$step" | grep -qP '^\[System64Folder\]WindowsPowerShell\\v1\.0\\powershell\.exe\t' || return 1
+  done
+}
+windows11_only() {
+  [[ $(condition "$msi" ProvisionPackage) == "CURRENTBUILDNUMBER >= 22000 AND "* &&
+     $(condition "$msi" UnprovisionPackage) == "CURRENTBUILDNUMBER >= 22000 AND "* &&
+     $(condition "$msi" RegisterPackage) == "CURRENTBUILDNUMBER >= 22000 AND "*' AND UserSID <> "S-1-5-18"' ]] &&
+    msiinfo export "$msi" RegLocator | tr -d '\r' |
+      grep -qxP 'CurrentBuildNumber\t2\tSOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\tCurrentBuildNumber\t18'
+}
+undo_steps_opposite() {
+  [ "$(step_data "$msi" UndoProvisionPackage)" = "$(step_data "$msi" UnprovisionPackage)" ] &&
+    [ "$(step_data "$msi" UndoUnprovisionPackage)" = "$(step_data "$msi" ProvisionPackage)" ] &&
+    step_data "$msi" UndoRegisterPackage | grep -q '| Remove-AppxPackage' &&
+    is_step UndoProvisionPackage 3393 && is_step UndoUnprovisionPackage 3393 && is_step UndoRegisterPackage 1345 &&
+    undone_first "$msi" ProvisionPackage && undone_first "$msi" UnprovisionPackage && undone_first "$msi" RegisterPackage
+}
+if [ -n "$(step_data "$msi" ProvisionPackage)" ]; then
   sparse=1
-  check "RegisterPackage: deferred, impersonated, result ignored, after Register64" \
-    eval "is_impersonated_ignored '$msi' RegisterPackage && runs_between '$msi' RegisterPackage Register64 InstallFinalize"
-  check "UnregisterPackage: deferred, impersonated, result ignored, before RemoveFiles" \
-    eval "is_impersonated_ignored '$msi' UnregisterPackage && runs_between '$msi' UnregisterPackage InstallInitialize RemoveFiles"
-  check "PowerShell is the 64-bit one" \
-    eval "msiinfo export '$msi' CustomAction | tr -d '\r' | grep -q '^SetPowerShell.*\[System64Folder\]WindowsPowerShell'"
-  check "the package actions run on 64-bit Windows only" \
-    eval "[[ '$(condition "$msi" RegisterPackage)' == VersionNT64\ AND* && '$(condition "$msi" UnregisterPackage)' == VersionNT64\ AND* ]]"
-  check "their rollback actions do the opposite, just before them" \
-    eval "[ '$(target "$msi" UndoRegisterPackage)' = '$(target "$msi" UnregisterPackage)' ] &&
-          [ '$(target "$msi" UndoUnregisterPackage)' = '$(target "$msi" RegisterPackage)' ] &&
-          is_impersonated_ignored '$msi' UndoRegisterPackage && undone_first '$msi' RegisterPackage &&
-          undone_first '$msi' UnregisterPackage"
+  check "ProvisionPackage: deferred, not impersonated, result ignored, after Register64" \
+    eval "is_step ProvisionPackage 3137 && runs_between '$msi' ProvisionPackage Register64 InstallFinalize"
+  check "RegisterPackage: deferred, impersonated, result ignored, after ProvisionPackage" \
+    eval "is_step RegisterPackage 1089 && runs_between '$msi' RegisterPackage ProvisionPackage InstallFinalize"
+  check "UnprovisionPackage: deferred, not impersonated, result ignored, before RemoveFiles" \
+    eval "is_step UnprovisionPackage 3137 && runs_between '$msi' UnprovisionPackage InstallInitialize RemoveFiles"
+  check "every step runs the 64-bit PowerShell" runs_powershell64 ProvisionPackage RegisterPackage UnprovisionPackage
+  check "the steps run on Windows 11 only, the registration never as LocalSystem" windows11_only
+  check "their rollback actions do the opposite, just before them" undo_steps_opposite
 else
   sparse=""
   echo "The x64 package has no sparse package (an unsigned release): its rows are left out."
 fi
-check "the x86 package has no sparse package" test -z "$(target "$msi86" RegisterPackage)"
+check "the x86 package has no sparse package" test -z "$(step_data "$msi86" ProvisionPackage)"
 # Every component in the 64-bit program folder is a 64-bit one (0x100).
 check "the x64 package's components in the 64-bit folder are 64-bit ones" \
   eval "msiinfo export '$msi' Component | tr -d '\r' | awk -F'\t' '\$3 == \"INSTALLFOLDER64\" && int(\$4 / 256) % 2 != 1 { bad = 1 } END { exit bad }'"
@@ -148,6 +168,25 @@ rm -rf "$work/earlier" "$work/zip"
 mkdir -p "$work/zip"
 # As Windows 6.x ships: the stock handler in force.
 on_wine reg add "$handler_key" /ve /d "$stock" /f >/dev/null
+# Windows 11, and a stand-in for its 64-bit PowerShell that records every
+# command line it is started with.
+windows_build() { on_wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /d "$1" /f /reg:64 >/dev/null; }
+windows_build 22631
+mkdir -p "$drive_c/windows/system32/WindowsPowerShell/v1.0"
+cp "$tools/stand_in_file_manager.exe" "$drive_c/windows/system32/WindowsPowerShell/v1.0/powershell.exe"
+powershell_record=$work/powershell.txt
+rm -f "$powershell_record"
+export NORRVANE_RECORD
+NORRVANE_RECORD=$(windows_path "$powershell_record")
+# The package steps that PowerShell ran since the last call, by their
+# scripts; their command lines are left in last-steps.txt.
+package_steps() {
+  rm -f "$work/last-steps.txt"
+  [ -f "$powershell_record" ] || return 0
+  mv "$powershell_record" "$work/last-steps.txt"
+  tr -d '\r' <"$work/last-steps.txt" | sed -e 's/.*Add-AppxPackage -Stage.*/provision/' -e 's/.*-RegisterByFamilyName.*/register/' \
+    -e 's/.*Remove-AppxProvisionedPackage.*/unprovision/' -e 's/.*Get-AppxPackage -Name .*/unregister/' | tr '\n' ' '
+}
 
 # msiexec: exit code, quietly and never restarting, as the README's silent
 # commands run it, for a package file; more properties may follow.
@@ -193,11 +232,13 @@ entry_of() { echo "$uninstall_key\\$(property "$1" ProductCode)"; }
 echo "-- msiexec /i and /x"
 check "msiexec /i exits 0" test "$(msiexec_status /i "$msi")" = 0
 check_registered installed
-# This prefix has no PowerShell: the registration of the package fails, and
-# is ignored.
 if [ -n "$sparse" ]; then
   check "the sparse package and its logo lie beside the 64-bit DLL" \
     eval "[ -f '$(unix_folder "$folder64")/NorrvaneShLnk.msix' ] && [ -f '$(unix_folder "$folder64")/NorrvaneShLnk.png' ]"
+  steps=$(package_steps)
+  check "the package is provisioned, then registered for the installing user: $steps" test "$steps" = "provision register "
+  check "... staged from the installed package, with the install folder as its external location" \
+    grep -qF -- "-Path '$folder64\\NorrvaneShLnk.msix' -ExternalLocation '$folder64\\'" "$work/last-steps.txt"
   # The class that the installed package declares, made from the installed
   # DLL as Explorer would make it, answers for a shortcut.
   clsid=$(python3 "$root/tests/package/check_sparse_package.py" "$(unix_folder "$folder64")/NorrvaneShLnk.msix" \
@@ -221,18 +262,58 @@ check "an Apps & features entry: name, publisher, version, no Modify" eval "
 check "msiexec /x exits 0" test "$(msiexec_status /x "$msi")" = 0
 check_removed removed
 check "the Apps & features entry is gone" key_absent "$(entry_of "$msi")"
+[ -z "$sparse" ] || check "the package is deprovisioned and removed from every account" test "$(package_steps)" = "unprovision "
 
 echo "-- an upgrade over the release before, one third field lower"
 earlier_version=$(echo "$version" | awk -F. '{ print $1 "." $2 "." $3 - 1 }')
-earlier=$(bash "$root/scripts/package.sh" --version "$earlier_version" "$work/earlier" | grep -- '-x64\.msi$')
+# Signed like this one, so that it has a package too.
+earlier=$(${ca:+env NORRVANE_SIGN_PFX="$(dirname "$ca")/signer.pfx" NORRVANE_SIGN_PASSWORD_FILE="$(dirname "$ca")/password.txt"} \
+  NORRVANE_SIGN_NO_TIMESTAMP=1 bash "$root/scripts/package.sh" --version "$earlier_version" "$work/earlier" 2>/dev/null |
+  grep -- '-x64\.msi$')
 check "the earlier release installs" test "$(msiexec_status /i "$earlier")" = 0
+package_steps >/dev/null
 check "this release installs over it" test "$(msiexec_status /i "$msi")" = 0
 check_registered upgraded
+if [ -n "$sparse" ]; then
+  steps=$(package_steps)
+  check "the earlier package goes from every account, then this one is provisioned and registered: $steps" \
+    test "$steps" = "unprovision provision register "
+  this_release() {
+    python3 "$root/tests/package/check_sparse_package.py" "$1" --publisher "$(cat "$(dirname "$ca")/publisher.txt")" \
+      --version "$version.0" >/dev/null
+  }
+  check "... and the package installed is this release's" this_release "$(unix_folder "$folder64")/NorrvaneShLnk.msix"
+fi
 check "one Apps & features entry, this release's" eval "
   test \"\$(uninstall_entries)\" = 1 && value_is '$(entry_of "$msi")' DisplayVersion '$version'"
 check "msiexec /x exits 0" test "$(msiexec_status /x "$msi")" = 0
 check_removed "removed after the upgrade"
 check "no Apps & features entry left" test "$(uninstall_entries)" = 0
+
+if [ -n "$sparse" ]; then
+  echo "-- the package steps: a repair, Windows 10, a PowerShell that fails"
+  msiexec_status /i "$msi" >/dev/null
+  package_steps >/dev/null
+  check "a repair provisions and registers the package again" \
+    eval "[ $(msiexec_status /i "$msi" REINSTALL=ALL REINSTALLMODE=vomus) = 0 ] && [ '$(package_steps)' = 'provision register ' ]"
+  msiexec_status /x "$msi" >/dev/null
+  package_steps >/dev/null
+  windows_build 19045
+  check "on Windows 10 neither installation nor removal runs a package step" \
+    eval "[ $(msiexec_status /i "$msi") = 0 ] && [ $(msiexec_status /x "$msi") = 0 ] && [ -z '$(package_steps)' ]"
+  windows_build 22631
+  # The stand-in fails (exit 1) when it cannot write its record.
+  log=$work/msiexec.log
+  status=$(NORRVANE_RECORD='C:\no such folder\steps.txt' msiexec_status /i "$msi" $features /l*v "$(windows_path "$log")")
+  check "a failing PowerShell leaves the installation succeeding, the classic item ours" \
+    eval "[ $status = 0 ] && value_is '$handler_key' '' '$ours'"
+  check "... and the log says so" grep -aq 'NorrvaneShLnk: exit code 1' "$log"
+  # Without a record to write, the stand-in prints its command line instead.
+  status=$(unset NORRVANE_RECORD; msiexec_status /x "$msi" /l*v "$(windows_path "$log")")
+  check "PowerShell's own output goes to the log" \
+    eval "[ $status = 0 ] && grep -aqF 'NorrvaneShLnk: | C:\windows\system32\WindowsPowerShell\v1.0\powershell.exe' '$log'"
+  check_removed "removed after the package steps"
+fi
 
 echo "-- a registration that fails"
 # From 6.0 on, registration refuses without the stock handler key.

@@ -63,6 +63,9 @@ check "the signing certificate's subject is the manifest's publisher" \
 check "builds the package and the logo" build --manifest "$template" --publisher "$publisher" --version "$version" \
   --out unsigned.msix --logo-out NorrvaneShLnk.png
 check "the checker proves the unsigned package and the logo" checked unsigned.msix --logo NorrvaneShLnk.png
+# The name the installer finds the package by: Windows' id of this publisher.
+family=$(build --manifest "$template" --publisher "$publisher" --version "$version" --out family.msix --print-family)
+check "the package's family name is the name and the publisher's id: $family" test "$family" = NorrvaneShLnk_7gy41pszqw3ej
 clsid=$(checked unsigned.msix | sed -n 's/^clsid: //p')
 check "the checker names the command's class: ${clsid:-none}" grep -qxE '\{[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}\}' <<<"$clsid"
 check "osslsigncode signs it" signed unsigned.msix signed.msix
