@@ -10,15 +10,23 @@ set "HERE=%~dp0"
 set "FAILED=0"
 
 rem An emulated command prompt names the emulated machine; the system's own
-rem value in the registry names the real one.
+rem value in the registry names the real one. A for /f command must not start
+rem with a quotation mark: cmd would strip the first and the last one of the
+rem line before running it.
 set "NATIVE=%PROCESSOR_ARCHITECTURE%"
-for /f "tokens=1,3" %%a in ('"%SystemRoot%\System32\reg.exe" query "HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment" /v PROCESSOR_ARCHITECTURE 2^>nul') do (
+for /f "tokens=1,3" %%a in ('%SystemRoot%\System32\reg.exe query "HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment" /v PROCESSOR_ARCHITECTURE 2^>nul') do (
   if /i "%%a"=="PROCESSOR_ARCHITECTURE" set "NATIVE=%%b"
+)
+set "BUILD=0"
+for /f "tokens=1,3" %%a in ('%SystemRoot%\System32\reg.exe query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v CurrentBuildNumber 2^>nul') do (
+  if /i "%%a"=="CurrentBuildNumber" set "BUILD=%%b"
 )
 if /i "%NATIVE%"=="ARM64" (
   echo NorrvaneShLnk does not work on ARM64 Windows: Explorer there cannot load its DLLs. Nothing was installed.
   exit /b 1
 )
+
+if %BUILD% GEQ 22000 echo On Windows 11 this script installs the item under "Show more options"; only the MSI package adds the command to the first menu.
 
 if defined PROCESSOR_ARCHITEW6432 (
   echo This is a 32-bit command prompt on 64-bit Windows. Run install.cmd from a 64-bit one.

@@ -7,6 +7,14 @@ setlocal
 set "FAILED=0"
 set "IN_USE=0"
 
+rem A for /f command must not start with a quotation mark: cmd would strip the
+rem first and the last one of the line before running it.
+set "BUILD=0"
+for /f "tokens=1,3" %%a in ('%SystemRoot%\System32\reg.exe query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v CurrentBuildNumber 2^>nul') do (
+  if /i "%%a"=="CurrentBuildNumber" set "BUILD=%%b"
+)
+if %BUILD% GEQ 22000 echo On Windows 11 this script removes the item under "Show more options"; the command in the first menu comes only with the MSI package: remove that in Apps ^& features.
+
 if defined PROCESSOR_ARCHITEW6432 (
   echo This is a 32-bit command prompt on 64-bit Windows. Run uninstall.cmd from a 64-bit one.
   exit /b 1

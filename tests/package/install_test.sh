@@ -362,16 +362,19 @@ rm -rf "$(unix_folder "$folder64")"
 echo "-- ARM64 Windows is refused"
 environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 unzip -q "$zip" -d "$work/zip"
-# run_script NAME: runs it with cmd.exe, shows what it said, gives its exit code.
+# run_script NAME [ARCHITECTURE]: runs it with cmd.exe, in a command prompt
+# of that architecture when given, shows what it said, gives its exit code.
 run_script() {
-  on_wine cmd /c "$(windows_path "$work/zip/$1")" >"$work/$1.txt" 2>&1
+  on_wine cmd /c "${2:+set PROCESSOR_ARCHITECTURE=$2&& }$(windows_path "$work/zip/$1")" >"$work/$1.txt" 2>&1
   script_status=$?
   tr -d '\r' <"$work/$1.txt" | sed "s/^/   $1: /"
 }
 on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d ARM64 /f /reg:64 >/dev/null
 check "msiexec /i fails" test "$(msiexec_status /i "$msi")" != 0
-run_script install.cmd
-check "install.cmd exits 1 and says why" eval "[ $script_status = 1 ] && grep -q 'does not work on ARM64' '$work/install.cmd.txt'"
+# The emulated x64 command prompt of ARM64 Windows names its own machine.
+run_script install.cmd AMD64
+check "install.cmd from an emulated x64 prompt exits 1 and says why" \
+  eval "[ $script_status = 1 ] && grep -q 'does not work on ARM64' '$work/install.cmd.txt'"
 on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d AMD64 /f /reg:64 >/dev/null
 check_removed "nothing installed on ARM64"
 check "no Apps & features entry" test "$(uninstall_entries)" = 0
@@ -421,6 +424,8 @@ fi
 
 echo "-- install.cmd and uninstall.cmd from the zip"
 run_script install.cmd
+check "install.cmd says that on Windows 11 only the MSI adds the command to the first menu" \
+  grep -q 'only the MSI package adds the command to the first menu' "$work/install.cmd.txt"
 if [ "$halves" = "64 32" ]; then
   check "install.cmd exits 0" test "$script_status" = 0
 else
@@ -433,6 +438,8 @@ check_registered install.cmd
 # E_FAIL. The DLL and its folder must stay, and the script must say so.
 on_wine reg delete "$approval_key" /f /reg:64 >/dev/null 2>&1
 run_script uninstall.cmd
+check "uninstall.cmd says that the first menu's command goes with the MSI" \
+  grep -q 'comes only with the MSI package' "$work/uninstall.cmd.txt"
 check "uninstall.cmd with a failed unregistration exits 1 and says so" \
   eval "[ $script_status = 1 ] && grep -q 'FAILED: the 64-bit DLL' '$work/uninstall.cmd.txt'"
 check "the DLL whose unregistration failed stays, with its folder" \
