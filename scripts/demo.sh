@@ -3,8 +3,9 @@
 # looks like Windows 6.x: the stock open-file-location handler of shortcut
 # files is in force, the system's own regsvr32 registers the DLL in its
 # place, shortcuts are right-clicked and their item picked (the file manager
-# Norrvane, then explorer.exe, receive the command line), and regsvr32 /u
-# gives the stock handler back.
+# Norrvane, then explorer.exe, receive the command line), the command of
+# Windows 11's first menu is asked and picked as Explorer does, and
+# regsvr32 /u gives the stock handler back.
 #
 # Wine's own context menus load no shell extensions, so a right-click host
 # does what the shell does: it creates the handler registered for shortcut
@@ -185,13 +186,14 @@ make_shortcuts() {
 
 record_lines() { if [ -f "$RECORD" ]; then wc -l <"$RECORD"; else echo 0; fi; }
 
-# Right-clicks one shortcut and picks the item; shows what the host saw and
-# the command line that the started program received.
-right_click() {
+# Runs the right-click host with ARGS (the last one picks, or not), shows what
+# it saw and, when it picked, the command line that the started program
+# received.
+host() {
   local before waited=0
   before=$(record_lines)
-  printf '   %s\n' "$1"
-  on_wine "$TOOLS_WINDOWS\\right_click_host.exe" "$1" --invoke | tr -d '\r' | sed 's/^/     /'
+  on_wine "$TOOLS_WINDOWS\\right_click_host.exe" "$@" | tr -d '\r' | sed 's/^/     /'
+  [ "${*: -1}" = --invoke ] || return 0
   while [ "$(record_lines)" -le "$before" ] && [ "$waited" -lt 200 ]; do
     sleep 0.1
     waited=$((waited + 1))
@@ -203,6 +205,12 @@ right_click() {
   else
     note "  nothing was started"
   fi
+}
+
+# Right-clicks one shortcut and picks the item.
+right_click() {
+  printf '   %s\n' "$1"
+  host "$1" --invoke
 }
 
 pick_with_file_manager() {
@@ -219,6 +227,20 @@ pick_with_file_manager() {
   for shortcut in Report Docs 'My Computer' 'Old notes'; do
     right_click "C:\\demo\\$shortcut.lnk"
   done
+}
+
+# Windows 11's first menu: Explorer makes the command from what the sparse
+# package's manifest declares, the DLL in the install folder and the class,
+# asks it for its state and title on every right-click, and invokes it.
+pick_windows11_command() {
+  heading "Windows 11's first menu: the command the package declares"
+  local clsid
+  clsid=$(sed -n 's/.*<com:Class Id="\([0-9a-f-]*\)".*/{\1}/p' installer/AppxManifest.xml)
+  note "installer/AppxManifest.xml declares the class $clsid, served by NorrvaneShLnk.dll"
+  printf '   %s\n' 'C:\demo\Report.lnk'
+  host --explorer-command "$DLL_WINDOWS" "$clsid" 'C:\demo\Report.lnk' --invoke
+  printf '   %s\n' 'C:\demo\Report, final.txt (a plain file: the command hides itself)'
+  host --explorer-command "$DLL_WINDOWS" "$clsid" 'C:\demo\Report, final.txt'
 }
 
 pick_with_stock_verb() {
@@ -251,6 +273,7 @@ main() {
   build_tools
   make_shortcuts
   pick_with_file_manager
+  pick_windows11_command
   pick_with_stock_verb
   unregister_dll
   right_click_after_removal
