@@ -12,7 +12,9 @@ set(CMAKE_C_COMPILER_TARGET ${triple})
 set(CMAKE_CXX_COMPILER_TARGET ${triple})
 set(CMAKE_ASM_COMPILER_TARGET ${triple})
 set(CMAKE_RC_COMPILER llvm-windres-19)
-set(CMAKE_RC_FLAGS_INIT "--target=${triple} -I /usr/share/mingw-w64/include")
+# llvm-windres reads a script's text as Windows-1252 unless told otherwise:
+# it ignores #pragma code_page, which GNU windres honours.
+set(CMAKE_RC_FLAGS_INIT "--target=${triple} -c 65001 -I /usr/share/mingw-w64/include")
 
 # The mingw-w64 headers, and the GNU cross toolchain's C++ headers for the
 # few header-only parts the sources use (<new>, <cstring>, <cwchar>).
