@@ -11,7 +11,8 @@
 # prefix is made (some 30 s). With --prepare it does that and runs nothing.
 #
 # Exits with 77, the reason on standard error, where this machine cannot run
-# aarch64 programs: tests count that as skipped, never as passed.
+# aarch64 programs or apt has no arm64 packages: tests count that as
+# skipped, never as passed.
 # usage: wine-arm64-run.sh BUILD --prepare
 #        wine-arm64-run.sh BUILD PROGRAM [ARGS...]
 set -e
@@ -29,10 +30,12 @@ skip() {
 # Wine and what its core links against; nothing of its graphics or sound.
 packages="wine64:arm64 libwine:arm64 libc6:arm64 libgcc-s1:arm64 libunwind8:arm64 liblzma5:arm64"
 unpack() {
+  ls /var/lib/apt/lists/*_binary-arm64_Packages* >/dev/null 2>&1 ||
+    skip "apt has no lists of arm64 packages (on Debian, scripts/setup.sh adds them)"
   rm -rf "$wine"
   mkdir -p "$wine/debs"
-  (cd "$wine/debs" && apt-get download -q $packages) >/dev/null 2>&1 ||
-    { echo "wine-arm64-run.sh: apt-get download $packages failed (run scripts/setup.sh)" >&2; exit 1; }
+  log=$(cd "$wine/debs" && apt-get download -q $packages 2>&1) ||
+    { printf 'wine-arm64-run.sh: apt-get download %s failed:\n%s\n' "$packages" "$log" >&2; exit 1; }
   for deb in "$wine"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
   rm -rf "$wine/debs"
   # The package's wineserver script starts /usr/lib/wine/wineserver64,

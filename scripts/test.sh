@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Builds the DLL for both architectures and runs every test; exits non-zero
-# on any failure.
+# Builds the DLL for the three architectures and runs every test; exits
+# non-zero on any failure.
 #
 # The 64-bit build is tested under 64-bit Wine. The 32-bit build is tested
 # under 32-bit Wine where the kernel runs 32-bit programs; where it cannot
 # (some virtual machines turn IA-32 emulation off), only the checks that
-# inspect the built 32-bit files without running them are made.
+# inspect the built 32-bit files without running them are made. The ARM64
+# build is tested under Debian's arm64 Wine through qemu-user where the
+# kernel can be made to run aarch64 programs (binfmt_misc, which needs
+# root); elsewhere its file is checked without running it, and this script
+# says why.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +36,24 @@ else
   cmake/wine-run.sh win64 "$PWD/build/x64/wineprefix" build/x64/tests/dll/version_resource_tests.exe \
     "$PWD/build/x86/NorrvaneShLnk.dll"
 fi
+
+build arm64
+status=0
+reason=$(bash cmake/wine-arm64-run.sh build/arm64 --prepare 2>&1) || status=$?
+case $status in
+  0) ctest --preset arm64 -j "$jobs" ;;
+  77)
+    echo "test.sh: skipped the ARM64 DLL's tests under arm64 Wine ($reason); its file is checked without running it"
+    ctest --preset arm64 -j "$jobs" -L static
+    ;;
+  *)
+    echo "$reason" >&2
+    exit 1
+    ;;
+esac
+# The ARM64 DLL's version resource, read by the 64-bit test program.
+cmake/wine-run.sh win64 "$PWD/build/x64/wineprefix" build/x64/tests/dll/version_resource_tests.exe \
+  "$PWD/build/arm64/NorrvaneShLnk.dll"
 
 # A second compiler's warnings on the DLL's own sources (errors here too).
 build clang-x64
