@@ -7,8 +7,9 @@
 #
 # What it needs is made on first use, under a lock: the Debian packages are
 # downloaded with apt-get (setup.sh adds the arm64 architecture to apt), an
-# aarch64 entry is registered with binfmt_misc (this needs root), and the
-# prefix is made (some 30 s). With --prepare it does that and runs nothing.
+# aarch64 entry is registered with binfmt_misc (this needs root, or
+# password-less sudo), and the prefix is made (some 30 s). With --prepare
+# it does that and runs nothing.
 #
 # Exits with 77, the reason on standard error, where this machine cannot run
 # aarch64 programs or apt has no arm64 packages: tests count that as
@@ -50,15 +51,20 @@ runs_aarch64() { enabled "$binfmt/status" && enabled "$binfmt/qemu-aarch64"; }
 register_aarch64() {
   runs_aarch64 && return 0
   command -v qemu-aarch64-static >/dev/null || skip "qemu-user-static is not installed (run scripts/setup.sh)"
-  [ "$(id -u)" = 0 ] || skip "registering aarch64 programs with binfmt_misc needs root"
+  sudo=""
+  if [ "$(id -u)" != 0 ]; then
+    sudo -n true 2>/dev/null || skip "registering aarch64 programs with binfmt_misc needs root"
+    sudo="sudo -n"
+  fi
   if [ ! -e "$binfmt/register" ]; then
-    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || skip "binfmt_misc cannot be mounted on $binfmt"
+    $sudo mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || skip "binfmt_misc cannot be mounted on $binfmt"
   fi
   enabled "$binfmt/status" || skip "binfmt_misc is turned off on this machine"
   if [ -e "$binfmt/qemu-aarch64" ]; then
-    echo 1 >"$binfmt/qemu-aarch64" 2>/dev/null || skip "the aarch64 entry of binfmt_misc cannot be turned on"
+    echo 1 | $sudo tee "$binfmt/qemu-aarch64" >/dev/null 2>&1 ||
+      skip "the aarch64 entry of binfmt_misc cannot be turned on"
   else
-    cat /usr/lib/binfmt.d/qemu-aarch64.conf >"$binfmt/register" 2>/dev/null ||
+    $sudo tee "$binfmt/register" </usr/lib/binfmt.d/qemu-aarch64.conf >/dev/null 2>&1 ||
       skip "the kernel refused the aarch64 entry of binfmt_misc"
   fi
 }
