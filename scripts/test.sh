@@ -7,9 +7,9 @@
 # (some virtual machines turn IA-32 emulation off), only the checks that
 # inspect the built 32-bit files without running them are made. The ARM64
 # build is tested under Debian's arm64 Wine through qemu-user where the
-# kernel can be made to run aarch64 programs (binfmt_misc, which needs
-# root); elsewhere its file is checked without running it, and this script
-# says why.
+# kernel can be made to run aarch64 programs (binfmt_misc, which needs root
+# or password-less sudo); elsewhere its file is checked without running it,
+# and this script says why.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
