@@ -126,6 +126,9 @@ long RunLogged(MSIHANDLE install, wchar_t* commandLine)
 
 }  // namespace
 
+// Nothing to do at load: Windows Installer calls the action by name.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
 extern "C" UINT __stdcall RunPowerShell(MSIHANDLE install)
 {
     wchar_t* data = ReadActionData(install);
