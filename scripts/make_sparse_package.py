@@ -2,8 +2,10 @@
 """Builds NorrvaneShLnk's sparse package (.msix), unsigned, and its logo.
 
 usage: make_sparse_package.py --manifest installer/AppxManifest.xml
-           --publisher "CN=..." --version 1.0.2.0 --out X.msix
-           [--logo-out NorrvaneShLnk.png] [--print-family]
+           --publisher "CN=..." --version 1.0.2.0 --architecture x64|arm64
+           --out X.msix [--logo-out NorrvaneShLnk.png] [--print-family]
+
+The architecture is the DLL's, which the package's surrogate process loads.
 
 With --print-family it prints the package's family name, the identity's
 name and the publisher's id as Windows derives it from the publisher: the
@@ -49,15 +51,16 @@ CONTENT_TYPES_XML = (
     '</Types>'
 ).encode("utf-8")
 
-PLACEHOLDERS = ("@PUBLISHER@", "@VERSION@")
+PLACEHOLDERS = ("@PUBLISHER@", "@VERSION@", "@ARCHITECTURE@")
+ARCHITECTURES = ("x64", "arm64")
 
 
 class BuildError(Exception):
     pass
 
 
-def fill_manifest(template, publisher, version):
-    """The template with the publisher (XML-escaped) and version put in."""
+def fill_manifest(template, publisher, version, architecture):
+    """The template with the publisher (XML-escaped), version and architecture put in."""
     if not re.fullmatch(r"\d+(\.\d+){3}", version) or any(int(f) > 65535 for f in version.split(".")):
         raise BuildError(f"version {version!r}: four fields of 0 to 65535 are needed, as 1.0.2.0")
     if not publisher.strip():
@@ -66,7 +69,7 @@ def fill_manifest(template, publisher, version):
         if template.count(placeholder) != 1:
             raise BuildError(f"the template must hold {placeholder} once, not {template.count(placeholder)} times")
     text = template.replace("@PUBLISHER@", escape(publisher, {'"': "&quot;", "'": "&apos;"}))
-    text = text.replace("@VERSION@", version)
+    text = text.replace("@VERSION@", version).replace("@ARCHITECTURE@", architecture)
     left = re.search(r"@[A-Z_]+@", text)
     if left:
         raise BuildError(f"the template holds {left.group(0)}, which nothing fills in")
@@ -220,6 +223,7 @@ def main(argv):
     parser.add_argument("--manifest", required=True, help="the manifest template (installer/AppxManifest.xml)")
     parser.add_argument("--publisher", required=True, help="the signing certificate's subject, as CN=...")
     parser.add_argument("--version", required=True, help="the package version, four fields")
+    parser.add_argument("--architecture", required=True, choices=ARCHITECTURES, help="the DLL's architecture")
     parser.add_argument("--out", required=True, help="the .msix to write")
     parser.add_argument("--logo-out", help="also write the logo PNG the MSI installs beside the DLL")
     parser.add_argument("--print-family", action="store_true", help="print the package's family name")
@@ -227,7 +231,7 @@ def main(argv):
     try:
         with open(args.manifest, encoding="utf-8") as f:
             template = f.read()
-        manifest = fill_manifest(template, args.publisher, args.version)
+        manifest = fill_manifest(template, args.publisher, args.version, args.architecture)
         write_file(args.out, build_package(manifest, source_date_epoch()))
         if args.logo_out:
             write_file(args.logo_out, logo_png())

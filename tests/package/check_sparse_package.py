@@ -5,7 +5,7 @@ against the data, the content types, the manifest's identity and its one
 Explorer command, and (with --logo) the logo the MSI installs beside the DLL.
 
 usage: check_sparse_package.py PACKAGE --publisher "CN=..." --version 1.0.2.0
-                               [--logo NorrvaneShLnk.png]
+                               [--architecture x64|arm64] [--logo NorrvaneShLnk.png]
 
 Prints an "ok: ..." line for each proof that holds, "FAILED: ..." for each
 that does not, then "clsid: {...}" (the command's class, for a test that asks
@@ -225,13 +225,15 @@ def relative_inside(path):
     return bool(path) and ":" not in path and parts[0] != "" and not any(p in ("", ".", "..") for p in parts)
 
 
-def prove_manifest(contents, publisher, version):
+def prove_manifest(contents, publisher, version, architecture):
     root = parse(contents, MANIFEST, f"{{{NS['f']}}}Package")
     identity = root.find("f:Identity", NS)
     require(identity is not None, "manifest: no Identity")
     require(identity.get("Publisher") == publisher,
             f"manifest: Publisher {identity.get('Publisher')!r}, not {publisher!r}")
     require(identity.get("Version") == version, f"manifest: Version {identity.get('Version')!r}, not {version!r}")
+    require(identity.get("ProcessorArchitecture") == architecture,
+            f"manifest: ProcessorArchitecture {identity.get('ProcessorArchitecture')!r}, not {architecture!r}")
     external = root.find("f:Properties/uap10:AllowExternalContent", NS)
     require(external is not None and external.text == "true", "manifest: external content is not allowed")
     verbs = root.findall(".//desktop5:Verb", NS)
@@ -244,8 +246,8 @@ def prove_manifest(contents, publisher, version):
     path = classes[0].get("Path", "")
     require(relative_inside(path), f"manifest: the class's Path {path!r} is not a relative path inside the install folder")
     require(re.split(r"[\\/]", path)[-1].lower() == DLL.lower(), f"manifest: the class's Path {path!r} does not name {DLL}")
-    return (root, clsid), (f"manifest: {identity.get('Name')} {version} by {publisher}, external content;"
-                         f" one verb and one COM class, {{{clsid}}}, served by {path}")
+    return (root, clsid), (f"manifest: {identity.get('Name')} {version} for {architecture} by {publisher},"
+                         f" external content; one verb and one COM class, {{{clsid}}}, served by {path}")
 
 
 def prove_signature(contents):
@@ -288,6 +290,7 @@ def main(argv):
     parser.add_argument("package")
     parser.add_argument("--publisher", required=True)
     parser.add_argument("--version", required=True)
+    parser.add_argument("--architecture", default="x64", choices=("x64", "arm64"))
     parser.add_argument("--logo")
     args = parser.parse_args(argv)
     try:
@@ -319,7 +322,7 @@ def main(argv):
     prove(prove_layout, entries)
     prove(prove_block_map, data, entries, contents)
     prove(prove_content_types, entries, contents)
-    manifest, held = prove(prove_manifest, contents, args.publisher, args.version)
+    manifest, held = prove(prove_manifest, contents, args.publisher, args.version, args.architecture)
     prove(prove_signature, contents)
     if args.logo and held:
         prove(prove_logo, args.logo, manifest[0])

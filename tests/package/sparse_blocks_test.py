@@ -44,7 +44,7 @@ def flushed(mode, last_mode=zlib.Z_FINISH):
 
 def package(name, data, compress):
     manifest = builder.fill_manifest(open(os.path.join(here, "..", "..", "installer", "AppxManifest.xml")).read(),
-                                     "CN=Test", "1.0.0.0")
+                                     "CN=Test", "1.0.0.0", "x64")
     m_packed, m_sizes = builder.deflate_in_blocks(manifest)
     packed, sizes = compress(data)
     blocks = builder.block_map([(name, data, sizes), (builder.MANIFEST, manifest, m_sizes)])

@@ -34,7 +34,7 @@ check() {
   fi
 }
 fails() { ! "$@"; }
-build() { python3 "$root/scripts/make_sparse_package.py" "$@"; }
+build() { python3 "$root/scripts/make_sparse_package.py" --architecture x64 "$@"; }
 tamper() { python3 "$root/tests/package/tamper_package.py" "$@"; }
 # checked PACKAGE [ARGS...]: the checker, with this test's publisher and version
 checked() { python3 "$checker" "$1" --publisher "$publisher" --version "$version" "${@:2}"; }
@@ -63,6 +63,10 @@ check "the signing certificate's subject is the manifest's publisher" \
 check "builds the package and the logo" build --manifest "$template" --publisher "$publisher" --version "$version" \
   --out unsigned.msix --logo-out NorrvaneShLnk.png
 check "the checker proves the unsigned package and the logo" checked unsigned.msix --logo NorrvaneShLnk.png
+# One package for each DLL: the checker holds it to the architecture it is told.
+build --manifest "$template" --publisher "$publisher" --version "$version" --architecture arm64 --out arm64.msix
+check "an arm64 package names its architecture" checked arm64.msix --architecture arm64
+check "the checker refuses it for x64" fails checked arm64.msix
 # The name the installer finds the package by: Windows' id of this publisher.
 family=$(build --manifest "$template" --publisher "$publisher" --version "$version" --out family.msix --print-family)
 check "the package's family name is the name and the publisher's id: $family" test "$family" = NorrvaneShLnk_7gy41pszqw3ej
