@@ -66,8 +66,8 @@ build clang-x64
 bash tests/package/make_test_certificate.sh build/test-certificate
 mapfile -t packages < <(NORRVANE_SIGN_PFX=build/test-certificate/signer.pfx NORRVANE_SIGN_NO_TIMESTAMP=1 \
   NORRVANE_SIGN_PASSWORD_FILE=build/test-certificate/password.txt bash scripts/package.sh build/dist)
-[ "${#packages[@]}" = 4 ] || { echo "test.sh: scripts/package.sh did not make the four packages" >&2; exit 1; }
+[ "${#packages[@]}" = 6 ] || { echo "test.sh: scripts/package.sh did not make the six packages" >&2; exit 1; }
 bash tests/package/check_package.sh --ca build/test-certificate/ca.pem "${packages[@]}"
 bash tests/package/sparse_package_test.sh build/sparse-package-test
-bash tests/package/install_test.sh "${packages[@]:0:3}" build/package-test build/test-certificate/ca.pem
+bash tests/package/install_test.sh "${packages[@]:0:4}" build/package-test build/test-certificate/ca.pem
 bash tests/package/reproducible_test.sh build/reproducible "${packages[0]}"

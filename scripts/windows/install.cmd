@@ -1,10 +1,10 @@
 @echo off
 rem Installs NorrvaneShLnk from this folder: copies the DLLs into Program Files,
 rem where only administrators can change them, and registers those copies: the
-rem 64-bit DLL for 64-bit Explorer and programs, the 32-bit DLL for 32-bit
-rem programs. Run it from an elevated command prompt. The Windows Installer
-rem package NorrvaneShLnk-<version>-x64.msi does the same and shows NorrvaneShLnk
-rem in Apps & features.
+rem 64-bit DLL (x64 or ARM64, as Windows is) for Explorer and native programs,
+rem the 32-bit DLL for 32-bit programs. Run it from an elevated command prompt.
+rem The Windows Installer packages NorrvaneShLnk-<version>-x64.msi and -arm64.msi
+rem do the same and show NorrvaneShLnk in Apps & features.
 setlocal
 set "HERE=%~dp0"
 set "FAILED=0"
@@ -21,11 +21,6 @@ set "BUILD=0"
 for /f "tokens=1,3" %%a in ('%SystemRoot%\System32\reg.exe query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v CurrentBuildNumber 2^>nul') do (
   if /i "%%a"=="CurrentBuildNumber" set "BUILD=%%b"
 )
-if /i "%NATIVE%"=="ARM64" (
-  echo NorrvaneShLnk does not work on ARM64 Windows: Explorer there cannot load its DLLs. Nothing was installed.
-  exit /b 1
-)
-
 if %BUILD% GEQ 22000 echo On Windows 11 this script installs the item under "Show more options"; only the MSI package adds the command to the first menu.
 
 if defined PROCESSOR_ARCHITEW6432 (
@@ -33,13 +28,18 @@ if defined PROCESSOR_ARCHITEW6432 (
   exit /b 1
 )
 
-if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" (
+rem Explorer is native: on ARM64 Windows it loads the ARM64 DLL, which the
+rem native regsvr32 in System32 registers, also from an emulated x64 prompt.
+if /i "%NATIVE%"=="ARM64" (
+  call :install "%HERE%arm64\NorrvaneShLnk.dll" "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" ARM64
+  call :install "%HERE%x86\NorrvaneShLnk.dll" "%ProgramFiles(x86)%\NorrvaneShLnk" "%SystemRoot%\SysWOW64\regsvr32.exe" 32-bit
+) else if /i "%NATIVE%"=="AMD64" (
   call :install "%HERE%x64\NorrvaneShLnk.dll" "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 64-bit
   call :install "%HERE%x86\NorrvaneShLnk.dll" "%ProgramFiles(x86)%\NorrvaneShLnk" "%SystemRoot%\SysWOW64\regsvr32.exe" 32-bit
-) else if /i "%PROCESSOR_ARCHITECTURE%"=="x86" (
+) else if /i "%NATIVE%"=="x86" (
   call :install "%HERE%x86\NorrvaneShLnk.dll" "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 32-bit
 ) else (
-  echo NorrvaneShLnk has no DLL for %PROCESSOR_ARCHITECTURE% Windows. Nothing was installed.
+  echo NorrvaneShLnk has no DLL for %NATIVE% Windows. Nothing was installed.
   exit /b 1
 )
 

@@ -20,11 +20,12 @@ if defined PROCESSOR_ARCHITEW6432 (
   exit /b 1
 )
 
-if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" (
+rem 64-bit Windows, x64 or ARM64: the native DLL, then the 32-bit one.
+if /i "%PROCESSOR_ARCHITECTURE%"=="x86" (
+  call :uninstall "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 32-bit
+) else (
   call :uninstall "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 64-bit
   call :uninstall "%ProgramFiles(x86)%\NorrvaneShLnk" "%SystemRoot%\SysWOW64\regsvr32.exe" 32-bit
-) else (
-  call :uninstall "%ProgramFiles%\NorrvaneShLnk" "%SystemRoot%\System32\regsvr32.exe" 32-bit
 )
 
 if "%FAILED%"=="1" (

@@ -18,11 +18,14 @@
 # Given the certificate authority of a signed release, the DLLs that the MSI
 # installs must carry signatures that it vouches for.
 #
-# usage: install_test.sh ZIP X64_MSI X86_MSI WORK_DIR [CA_PEM]
+# The ARM64 package cannot be installed here (Wine does not model ARM64
+# Windows): its tables and the ARM64 branch of install.cmd are checked.
+#
+# usage: install_test.sh ZIP X64_MSI X86_MSI ARM64_MSI WORK_DIR [CA_PEM]
 set -u
-zip=$1 msi=$2 msi86=$3 ca=${5:-}
-mkdir -p "$4"
-work=$(cd "$4" && pwd)
+zip=$1 msi=$2 msi86=$3 msiarm64=$4 ca=${6:-}
+mkdir -p "$5"
+work=$(cd "$5" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 run=$root/cmake/wine-run.sh arch=win64 prefix=$work/prefix
 export WINEDEBUG=-all
@@ -90,8 +93,13 @@ check_tables() {
 
 check_tables "$msi" "64 32"
 check_tables "$msi86" "32"
-check "the x86 package refuses 64-bit Windows" \
-  eval "msiinfo export '$msi86' LaunchCondition | grep -q '^NOT VersionNT64'"
+check_tables "$msiarm64" "64 32"
+launch_condition() { msiinfo export "$1" LaunchCondition | tr -d '\r' | grep -qF "$2"; }
+check "the x86 package refuses 64-bit Windows" launch_condition "$msi86" "NOT VersionNT64"
+check "the x64 package refuses ARM64 Windows, as the registry names it" \
+  launch_condition "$msi" 'Installed OR NOT (NATIVEARCH ~= "ARM64")'
+check "the ARM64 package refuses any other Windows" launch_condition "$msiarm64" 'Installed OR NATIVEARCH ~= "ARM64"'
+
 # The sparse package of a signed release, on Windows 11 only: provisioned
 # for every account, elevated and not impersonated, after the DLL is in place,
 # then registered for the installing user (impersonated, never LocalSystem);
@@ -100,48 +108,63 @@ check "the x86 package refuses 64-bit Windows" \
 # Set<step> gives it the 64-bit PowerShell and the script.
 condition() { msiinfo export "$1" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $2 }'; }
 step_data() { msiinfo export "$1" CustomAction | tr -d '\r' | grep -P "^Set$2\t" | cut -f4-; }
-is_step() { [ "$(action_type "$msi" "$1")" = "$2" ]; }
+is_step() { [ "$(action_type "$package" "$1")" = "$2" ]; }
 runs_powershell64() {
   local step
   for step in "$@"; do
-    step_data "$msi" "$step" | grep -qP '^\[System64Folder\]WindowsPowerShell\\v1\.0\\powershell\.exe\t' || return 1
+    step_data "$package" "$step" | grep -qP '^\[System64Folder\]WindowsPowerShell\\v1\.0\\powershell\.exe\t' || return 1
   done
 }
 windows11_only() {
-  [[ $(condition "$msi" ProvisionPackage) == "CURRENTBUILDNUMBER >= 22000 AND "* &&
-     $(condition "$msi" UnprovisionPackage) == "CURRENTBUILDNUMBER >= 22000 AND "* &&
-     $(condition "$msi" RegisterPackage) == "CURRENTBUILDNUMBER >= 22000 AND "*' AND UserSID <> "S-1-5-18"' ]] &&
-    msiinfo export "$msi" RegLocator | tr -d '\r' |
+  [[ $(condition "$package" ProvisionPackage) == "CURRENTBUILDNUMBER >= 22000 AND "* &&
+     $(condition "$package" UnprovisionPackage) == "CURRENTBUILDNUMBER >= 22000 AND "* &&
+     $(condition "$package" RegisterPackage) == "CURRENTBUILDNUMBER >= 22000 AND "*' AND UserSID <> "S-1-5-18"' ]] &&
+    msiinfo export "$package" RegLocator | tr -d '\r' |
       grep -qxP 'CurrentBuildNumber\t2\tSOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\tCurrentBuildNumber\t18'
 }
 undo_steps_opposite() {
-  [ "$(step_data "$msi" UndoProvisionPackage)" = "$(step_data "$msi" UnprovisionPackage)" ] &&
-    [ "$(step_data "$msi" UndoUnprovisionPackage)" = "$(step_data "$msi" ProvisionPackage)" ] &&
-    step_data "$msi" UndoRegisterPackage | grep -q '| Remove-AppxPackage' &&
+  [ "$(step_data "$package" UndoProvisionPackage)" = "$(step_data "$package" UnprovisionPackage)" ] &&
+    [ "$(step_data "$package" UndoUnprovisionPackage)" = "$(step_data "$package" ProvisionPackage)" ] &&
+    step_data "$package" UndoRegisterPackage | grep -q '| Remove-AppxPackage' &&
     is_step UndoProvisionPackage 3393 && is_step UndoUnprovisionPackage 3393 && is_step UndoRegisterPackage 1345 &&
-    undone_first "$msi" ProvisionPackage && undone_first "$msi" UnprovisionPackage && undone_first "$msi" RegisterPackage
+    undone_first "$package" ProvisionPackage && undone_first "$package" UnprovisionPackage &&
+    undone_first "$package" RegisterPackage
+}
+check_package_steps() {
+  package=$1
+  echo "-- $(basename "$package"): the package steps"
+  check "ProvisionPackage: deferred, not impersonated, result ignored, after Register64" \
+    eval "is_step ProvisionPackage 3137 && runs_between '$package' ProvisionPackage Register64 InstallFinalize"
+  check "RegisterPackage: deferred, impersonated, result ignored, after ProvisionPackage" \
+    eval "is_step RegisterPackage 1089 && runs_between '$package' RegisterPackage ProvisionPackage InstallFinalize"
+  check "UnprovisionPackage: deferred, not impersonated, result ignored, before RemoveFiles" \
+    eval "is_step UnprovisionPackage 3137 && runs_between '$package' UnprovisionPackage InstallInitialize RemoveFiles"
+  check "every step runs the native 64-bit PowerShell" runs_powershell64 ProvisionPackage RegisterPackage UnprovisionPackage
+  check "the steps run on Windows 11 only, the registration never as LocalSystem" windows11_only
+  check "their rollback actions do the opposite, just before them" undo_steps_opposite
 }
 if [ -n "$(step_data "$msi" ProvisionPackage)" ]; then
   sparse=1
-  check "ProvisionPackage: deferred, not impersonated, result ignored, after Register64" \
-    eval "is_step ProvisionPackage 3137 && runs_between '$msi' ProvisionPackage Register64 InstallFinalize"
-  check "RegisterPackage: deferred, impersonated, result ignored, after ProvisionPackage" \
-    eval "is_step RegisterPackage 1089 && runs_between '$msi' RegisterPackage ProvisionPackage InstallFinalize"
-  check "UnprovisionPackage: deferred, not impersonated, result ignored, before RemoveFiles" \
-    eval "is_step UnprovisionPackage 3137 && runs_between '$msi' UnprovisionPackage InstallInitialize RemoveFiles"
-  check "every step runs the 64-bit PowerShell" runs_powershell64 ProvisionPackage RegisterPackage UnprovisionPackage
-  check "the steps run on Windows 11 only, the registration never as LocalSystem" windows11_only
-  check "their rollback actions do the opposite, just before them" undo_steps_opposite
+  check_package_steps "$msi"
+  check_package_steps "$msiarm64"
 else
   sparse=""
-  echo "The x64 package has no sparse package (an unsigned release): its rows are left out."
+  echo "The x64 and ARM64 packages have no sparse package (an unsigned release): their rows are left out."
 fi
 check "the x86 package has no sparse package" test -z "$(step_data "$msi86" ProvisionPackage)"
 # Every component in the 64-bit program folder is a 64-bit one (0x100).
-check "the x64 package's components in the 64-bit folder are 64-bit ones" \
-  eval "msiinfo export '$msi' Component | tr -d '\r' | awk -F'\t' '\$3 == \"INSTALLFOLDER64\" && int(\$4 / 256) % 2 != 1 { bad = 1 } END { exit bad }'"
+for package in "$msi" "$msiarm64"; do
+  check "$(basename "$package"): the components in the 64-bit folder are 64-bit ones" \
+    eval "msiinfo export '$package' Component | tr -d '\r' | awk -F'\t' '\$3 == \"INSTALLFOLDER64\" && int(\$4 / 256) % 2 != 1 { bad = 1 } END { exit bad }'"
+done
+# A component's GUID stands for its files: the x86 DLL is the same in both.
+component_guids() { msiinfo export "$1" Component | tr -d '\r' | awk -F'\t' 'NR > 3 { print $1, $2 }' | sort; }
+check "the ARM64 package's own files have components of their own; the x86 DLL's is shared" \
+  eval "[ -z \"\$(comm -12 <(component_guids '$msi' | grep -v '^Dll32 ') <(component_guids '$msiarm64'))\" ] &&
+        comm -12 <(component_guids '$msi') <(component_guids '$msiarm64') | grep -q '^Dll32 '"
 check "each package is for the platform its name says" \
-  eval "[ '$(template "$msi")' = 'x64;1033' ] && [ '$(template "$msi86")' = 'Intel;1033' ]"
+  eval "[ '$(template "$msi")' = 'x64;1033' ] && [ '$(template "$msi86")' = 'Intel;1033' ] &&
+        [ '$(template "$msiarm64")' = 'Arm64;1033' ]"
 check "the version has three fields, which Windows Installer compares" \
   eval "echo '$version' | grep -qxE '[0-9]+\.[0-9]+\.[0-9]+'"
 
@@ -359,7 +382,7 @@ check "what stays until a restart is the DLL in use alone" \
 release_handler
 rm -rf "$(unix_folder "$folder64")"
 
-echo "-- ARM64 Windows is refused"
+echo "-- ARM64 Windows"
 environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 unzip -q "$zip" -d "$work/zip"
 # run_script NAME [ARCHITECTURE]: runs it with cmd.exe, in a command prompt
@@ -370,14 +393,22 @@ run_script() {
   tr -d '\r' <"$work/$1.txt" | sed "s/^/   $1: /"
 }
 on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d ARM64 /f /reg:64 >/dev/null
-check "msiexec /i fails" test "$(msiexec_status /i "$msi")" != 0
-# The emulated x64 command prompt of ARM64 Windows names its own machine.
-run_script install.cmd AMD64
-check "install.cmd from an emulated x64 prompt exits 1 and says why" \
-  eval "[ $script_status = 1 ] && grep -q 'does not work on ARM64' '$work/install.cmd.txt'"
-on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d AMD64 /f /reg:64 >/dev/null
-check_removed "nothing installed on ARM64"
+check "the x64 package refuses it" test "$(msiexec_status /i "$msi")" != 0
 check "no Apps & features entry" test "$(uninstall_entries)" = 0
+# The emulated x64 command prompt of ARM64 Windows names its own machine.
+# The ARM64 DLL goes to the native program folder for the native regsvr32,
+# which this x64 Wine does not have: there its registration fails.
+run_script install.cmd AMD64
+arm64_dll_chosen() {
+  cmp -s "$work/zip/arm64/NorrvaneShLnk.dll" "$(unix_folder "$folder64")/NorrvaneShLnk.dll" &&
+    grep -qF "the ARM64 DLL \"$folder64\\NorrvaneShLnk.dll\" could not be registered with \"C:\\windows\\System32\\regsvr32.exe\"" \
+      "$work/install.cmd.txt"
+}
+check "install.cmd from an emulated x64 prompt installs the ARM64 DLL, for the native regsvr32" arm64_dll_chosen
+run_script uninstall.cmd AMD64
+rm -rf "$(unix_folder "$folder64")" "$(unix_folder "$folder32")"
+on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d AMD64 /f /reg:64 >/dev/null
+check_removed "nothing left on ARM64"
 
 echo "-- each half on its own, with regsvr32"
 regsvr() { on_wine "C:\\windows\\$1\\regsvr32.exe" /s ${3:+/u} "$(windows_path "$work/zip/$2/NorrvaneShLnk.dll")" >/dev/null 2>&1; }
@@ -497,10 +528,15 @@ if [ "$halves" = "64 32" ]; then
     exit "$failures"
   ) || failures=$((failures + $?))
 else
-  # 32-bit Windows as the script tells it: the x86 branch, in this prefix.
+  # 32-bit Windows as the script tells it, in the registry and the
+  # environment: the x86 branch, in this prefix.
   cp "$tools/stand_in_file_manager.exe" "$work/zip/regsvr32.exe"
+  on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d x86 /f /reg:64 >/dev/null
   (cd "$work/zip" && NORRVANE_RECORD=$(windows_path "$planted_record") \
     on_wine cmd /c "set PROCESSOR_ARCHITECTURE=x86&& install.cmd" >"$work/install32.txt" 2>&1)
+  on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d AMD64 /f /reg:64 >/dev/null
+  check "install.cmd on 32-bit Windows takes the x86 DLL to the program folder" \
+    cmp -s "$work/zip/x86/NorrvaneShLnk.dll" "$(unix_folder "$folder64")/NorrvaneShLnk.dll"
   rm -rf "$(unix_folder "$folder64")"
   skip "install.cmd and the x86 package in a 32-bit prefix (the x86 branch was run in the 64-bit prefix instead)"
 fi

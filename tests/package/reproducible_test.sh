@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The same commit built twice from scratch, in two folders of different paths
 # and the second as if two days later, gives the same release byte for byte:
-# both DLLs, the zip, both MSIs and SHA256SUMS, with no build folder in them.
+# the three DLLs, the zip, the three MSIs and SHA256SUMS, with no build folder
+# in them.
 # And the DLLs of a signed release, with their signatures removed, are those
 # unsigned DLLs: that is how anyone checks a signed release against the
 # source.
@@ -31,8 +32,9 @@ echo "-- two builds of the same tree: $first, and two days later $second"
 build_release "$first"
 build_release "$second" +2d
 
-files="build/x86/NorrvaneShLnk.dll build/x64/NorrvaneShLnk.dll $(cd "$first" && ls dist/* 2>/dev/null | tr '\n' ' ')"
-check "both builds made the DLLs and the release" eval "[ \$(echo $files | wc -w) = 6 ]"
+files="build/x86/NorrvaneShLnk.dll build/x64/NorrvaneShLnk.dll build/arm64/NorrvaneShLnk.dll
+       $(cd "$first" && ls dist/* 2>/dev/null | tr '\n' ' ')"
+check "both builds made the DLLs and the release" eval "[ \$(echo $files | wc -w) = 8 ]"
 for file in $files; do
   check "$file is the same in both" cmp -s "$first/$file" "$second/$file"
   check "$file names no build folder" eval "! grep -a -q -e '$first' -e '$second' '$first/$file'"
@@ -41,7 +43,7 @@ done
 echo "-- the signed release against the unsigned build"
 rm -rf "$work/signed" && mkdir -p "$work/signed"
 unzip -q "$signed_zip" -d "$work/signed"
-for arch in x86 x64; do
+for arch in x86 x64 arm64; do
   dll=$work/signed/$arch/NorrvaneShLnk.dll
   osslsigncode remove-signature -in "$dll" -out "$dll.unsigned" >/dev/null 2>&1
   check "the signed $arch DLL is signed at all" fails cmp -s "$dll" "$first/build/$arch/NorrvaneShLnk.dll"
