@@ -32,8 +32,8 @@ echo "-- two builds of the same tree: $first, and two days later $second"
 build_release "$first"
 build_release "$second" +2d
 
-files="build/x86/NorrvaneShLnk.dll build/x64/NorrvaneShLnk.dll build/arm64/NorrvaneShLnk.dll
-       $(cd "$first" && ls dist/* 2>/dev/null | tr '\n' ' ')"
+files="build/x86/NorrvaneShLnk.dll build/x64/NorrvaneShLnk.dll build/arm64/NorrvaneShLnk.dll"
+files="$files $(cd "$first" && ls dist/* 2>/dev/null | tr '\n' ' ')"
 check "both builds made the DLLs and the release" eval "[ \$(echo $files | wc -w) = 8 ]"
 for file in $files; do
   check "$file is the same in both" cmp -s "$first/$file" "$second/$file"
