@@ -37,6 +37,16 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
+// Every value registration writes is REG_SZ whose length counts the terminator.
+void ExpectText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
+{
+    ValueRead read = ReadValue(root, path.c_str(), name);
+    EXPECT_TRUE(read.present) << path << " " << name;
+    EXPECT_EQ(DWORD(REG_SZ), read.type) << path << " " << name;
+    EXPECT_EQ((text.size() + 1) * sizeof(wchar_t), read.bytes) << path << " " << name;
+    EXPECT_EQ(text, read.text) << path << " " << name;
+}
+
 void SetAccess(HKEY root, const std::wstring& path, PACL dacl, DWORD options = 0)
 {
     HKEY key = nullptr;
@@ -54,13 +64,14 @@ void SetAccess(HKEY root, const std::wstring& path, PACL dacl, DWORD options = 0
 struct Scratch {
     ScratchRegistry registry;
     std::vector<std::wstring> locked;
-    std::vector<std::wstring> links;
+    std::vector<std::pair<HKEY, std::wstring>> links;
+    std::wstring decoyValue;
 
     ~Scratch()
     {
         for (const std::wstring& path : locked) SetAccess(cr(), path, nullptr);
         // Clearing the scratch keys away would follow the links left behind.
-        for (const std::wstring& path : links) DeleteLink(cr(), path.c_str());
+        for (const auto& link : links) DeleteLink(link.first, link.second.c_str());
     }
     HKEY cr() const { return registry.classesRoot(); }
     HKEY lm() const { return registry.localMachine(); }
@@ -90,10 +101,37 @@ struct Scratch {
         AddLink(under + L"\\ToVictim", lm(), L"Victim");
         AddLink(under + L"\\Loop", cr(), under);
     }
-    void AddLink(const std::wstring& path, HKEY targetRoot, const std::wstring& target)
+    void AddLink(const std::wstring& path, HKEY targetRoot, const std::wstring& target, HKEY root = nullptr)
     {
-        CreateLink(cr(), path.c_str(), targetRoot, target.c_str());
-        links.push_back(path);
+        root = root ? root : cr();
+        CreateLink(root, path.c_str(), targetRoot, target.c_str());
+        links.emplace_back(root, path);
+    }
+    // In place of the key at `path`, a link to a decoy key elsewhere whose
+    // default value is `value`, as the handler key's may be.
+    void LinkToDecoy(HKEY root, const std::wstring& path, const std::wstring& value)
+    {
+        Delete(root, path);
+        SetValue(lm(), L"Decoy", L"", value);
+        decoyValue = value;
+        AddLink(path, lm(), L"Decoy", root);
+    }
+    // Nothing was written through the links: the decoy holds its one value
+    // and no subkey. The links go, so that what is left can be checked.
+    void ExpectDecoyUntouchedAndUnlink()
+    {
+        if (decoyValue.empty()) return;
+        DWORD subkeys = 0, values = 0;
+        HKEY decoy = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(lm(), L"Decoy", 0, KEY_READ, &decoy));
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(decoy, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                                  &values, nullptr, nullptr, nullptr, nullptr));
+        RegCloseKey(decoy);
+        EXPECT_EQ(0u, subkeys);
+        EXPECT_EQ(1u, values);
+        ExpectText(lm(), L"Decoy", L"", decoyValue);
+        for (const auto& link : links) DeleteLink(link.first, link.second.c_str());
+        links.clear();
     }
     // A link whose own access allows deleting it and nothing else: it cannot
     // be opened for reading, only for deletion.
@@ -116,7 +154,7 @@ struct Scratch {
     {
         if (links.empty()) return;
         EXPECT_EQ(L"kept", ReadValue(lm(), L"Victim\\Inner", L"Note").text);
-        for (const std::wstring& link : links) EXPECT_FALSE(KeyExists(cr(), link.c_str())) << link;
+        for (const auto& link : links) EXPECT_FALSE(KeyExists(link.first, link.second.c_str())) << link.second;
     }
     // Below a volatile key no lasting key can be created.
     void MakeVolatile(const std::wstring& path)
@@ -146,16 +184,6 @@ void ArrangeRegistered(Scratch& s)
     SetValue(s.cr(), (kClassKey + L"\\Extra\\Deeper").c_str(), L"Note", L"kept by someone else");
     CreatePath(s.cr(), (kClassKey + L"\\DefaultIcon").c_str());
     SetValue(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str(), kFriendlyName);
-}
-
-// Every value registration writes is REG_SZ whose length counts the terminator.
-void ExpectText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
-{
-    ValueRead read = ReadValue(root, path.c_str(), name);
-    EXPECT_TRUE(read.present) << path << " " << name;
-    EXPECT_EQ(DWORD(REG_SZ), read.type) << path << " " << name;
-    EXPECT_EQ((text.size() + 1) * sizeof(wchar_t), read.bytes) << path << " " << name;
-    EXPECT_EQ(text, read.text) << path << " " << name;
 }
 
 // What the handler key should hold; Kept when the test compares it itself.
@@ -394,6 +422,22 @@ TEST(Registration, RegistrationReportsEveryEntryItCouldNotWrite)
          kServerPath, E_FAIL, {Handler::Ours, true, false, true}},
         {"5.x, handler key cannot be created", kBefore, [](Scratch& s) { s.MakeVolatile(L"lnkfile\\shellex"); },
          kServerPath, E_FAIL, {Handler::Absent, true, true, true}},
+        // Nothing is written through a link at a key that holds our entries.
+        {"6.0, the handler key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kStock); },
+         kServerPath, E_FAIL, {Handler::Absent, false, false, false}},
+        {"5.x, the handler key a link", kBefore, [](Scratch& s) { s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kStock); },
+         kServerPath, E_FAIL, {Handler::Absent, true, true, true}},
+        {"6.0, the class key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.cr(), kClassKey, kOther); },
+         kServerPath, E_FAIL, {Handler::Ours, false, false, true}},
+        {"5.x, the class key a link", kBefore, [](Scratch& s) { s.LinkToDecoy(s.cr(), kClassKey, kOther); },
+         kServerPath, E_FAIL, {Handler::Ours, false, false, true}},
+        {"6.0, the server key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.cr(), kServerKey, kOther); },
+         kServerPath, E_FAIL, {Handler::Ours, true, false, true}},
+        {"6.0, the approval key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.lm(), APPROVAL_KEY_PATH, kOther); },
+         kServerPath, E_FAIL, {Handler::Ours, true, true, false}},
+        {"5.x, the approval key a link", kBefore,
+         [](Scratch& s) { s.LinkToDecoy(s.lm(), APPROVAL_KEY_PATH, kOther); }, kServerPath, E_FAIL,
+         {Handler::Ours, true, true, false}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -401,6 +445,7 @@ TEST(Registration, RegistrationReportsEveryEntryItCouldNotWrite)
         ArrangeStock(s);
         row.arrange(s);
         EXPECT_EQ(row.result, RegisterServer(row.regime, kNative, row.path));
+        s.ExpectDecoyUntouchedAndUnlink();
         ExpectEntries(s, row.after);
     }
 }
@@ -443,6 +488,13 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
              s.AddDeleteOnlyLink(kClassKey + L"\\Extra\\Sealed", s.lm(), L"Victim\\Inner");
          },
          S_OK, {Handler::Stock, false, false, false}},
+        // Nothing is written through a link where our entries were.
+        {"6.0, the handler key and the approval key links", kVista,
+         [](Scratch& s) {
+             s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kOurs);
+             s.LinkToDecoy(s.lm(), APPROVAL_KEY_PATH, kOurs);
+         },
+         E_FAIL, {Handler::Absent, false, false, false}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -450,6 +502,7 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
         ArrangeRegistered(s);
         row.arrange(s);
         EXPECT_EQ(row.result, UnregisterServer(row.regime, kNative));
+        s.ExpectDecoyUntouchedAndUnlink();
         ExpectEntries(s, row.after);
         EXPECT_TRUE(KeyExists(s.cr(), kHandlerParent));
         s.ExpectVictimKept();
