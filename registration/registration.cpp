@@ -57,16 +57,14 @@ bool RegisterClassKey(HKEY clsid, const wchar_t* serverPath)
 }
 
 // True when the native registry view holds our class with a server: the
-// class that Explorer loads when the shared handler key names it.
+// class that Explorer loads when the shared handler key names it. Asked from
+// the Wow64 view only, whose own classes live apart from the native ones.
 bool NativeClassRegistered()
 {
     wchar_t serverKey[64];
     wsprintfW(serverKey, L"CLSID\\%s\\InProcServer32", HANDLER_CLSID_TEXT);
-    // A native process has no other view to ask for; the flag would also
-    // pass by an override of the predefined key.
-    const REGSAM view = RunsUnderWow64() ? KEY_WOW64_64KEY : 0;
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, serverKey, 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, serverKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
         return false;
     RegistryKey key(opened);
     DWORD type = REG_NONE;

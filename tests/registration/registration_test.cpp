@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/module_identity.h"
+#include "base/wow64.h"
 #include "registration/registration.h"
 #include "registration/registry_routines.h"
 #include "support/scratch_registry.h"
@@ -348,13 +349,35 @@ TEST(Registration, BeforeVistaHandlerKeyIsCreatedAndDeleted)
     }
 }
 
+// Our class in the prefix's own classes root as one registry view shows it,
+// with `server` as its server's value (null: no class). A view flag reaches
+// that root past the override of the predefined key.
+void SetClassInView(REGSAM view, const wchar_t* server)
+{
+    HKEY clsid = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | view, &clsid));
+    RegDeleteTreeW(clsid, kOurs.c_str());
+    if (server) SetValue(clsid, (kOurs + L"\\InProcServer32").c_str(), L"", server);
+    RegCloseKey(clsid);
+}
+
+struct ClassOutOfViewsAtEnd {
+    ~ClassOutOfViewsAtEnd()
+    {
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) SetClassInView(view, nullptr);
+    }
+};
+
 // The 32-bit DLL on 64-bit Windows registers its class for 32-bit programs
 // only, while Explorer reads the one handler key that both registry views
-// share: the key may name our class only while the native view holds it. In
-// this test's one view, a server key there beforehand stands for the native
-// class.
+// share: the key may name our class only while the native view holds it.
+// Every other view the half could ask by mistake answers the other way: the
+// 32-bit view (where there are two) holds our class exactly when the native
+// view does not, and so does, before a registration, the scratch classes root
+// that no view flag reaches.
 TEST(Registration, Wow64HalfSwitchesTheSharedKeyOnlyBesideTheNativeClass)
 {
+    const bool twoViews = sizeof(void*) == 8 || RunsUnderWow64();
     struct Row {
         const char* label;
         RegistrationRegime regime;
@@ -376,16 +399,18 @@ TEST(Registration, Wow64HalfSwitchesTheSharedKeyOnlyBesideTheNativeClass)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         Scratch s;
+        ClassOutOfViewsAtEnd views;
+        const bool native = row.nativeServer && row.nativeServer[0];
+        SetClassInView(KEY_WOW64_64KEY, row.nativeServer);
+        if (twoViews) SetClassInView(KEY_WOW64_32KEY, native ? nullptr : kServerPath);
         if (row.registering) {
             ArrangeStock(s);
             if (row.regime == kBefore) s.Delete(s.cr(), HANDLER_KEY_PATH);
-            if (row.nativeServer) SetValue(s.cr(), kServerKey.c_str(), L"", row.nativeServer);
+            if (!native) SetValue(s.cr(), kServerKey.c_str(), L"", kServerPath);
             EXPECT_EQ(S_OK, RegisterServer(row.regime, kWow64, kServerPath));
             ExpectEntries(s, {row.after, true, true, true});
         } else {
             ArrangeRegistered(s);
-            if (!row.nativeServer) s.Delete(s.cr(), kClassKey);
-            else SetValue(s.cr(), kServerKey.c_str(), L"", row.nativeServer);
             EXPECT_EQ(S_OK, UnregisterServer(row.regime, kWow64));
             ExpectEntries(s, {row.after, false, false, false});
         }
