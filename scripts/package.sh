@@ -64,14 +64,14 @@ sign() {
   mv "$1.signed" "$1"
 }
 
-# The signer's subject as Windows writes it, which the package's manifest
-# must name as its publisher: the names last to first, "S" for a state.
+# The signer's subject as openssl writes it by RFC 2253, the names last to
+# first; make_sparse_package.py writes it as Windows does, which the
+# package's manifest must name as its publisher.
 certificate_subject() {
   local legacy
   for legacy in "" -legacy; do
     openssl pkcs12 $legacy -in "$NORRVANE_SIGN_PFX" -passin "file:$NORRVANE_SIGN_PASSWORD_FILE" -nokeys -clcerts \
-      2>/dev/null | openssl x509 -noout -subject -nameopt sep_comma_plus_space,dn_rev,sname,esc_2253,utf8 \
-      2>/dev/null | sed -e 's/^subject=//' -e 's/\bST=/S=/g' -e 's/\bemailAddress=/E=/g' | grep . && return
+      2>/dev/null | openssl x509 -noout -subject -nameopt RFC2253 2>/dev/null | sed -e 's/^subject=//' | grep . && return
   done
   return 1
 }
@@ -107,8 +107,8 @@ if [ -n "$signing" ]; then
   sign "$stage/x86/NorrvaneShLnk.dll"
   sign "$stage/x64/NorrvaneShLnk.dll"
   if signs_packages; then
-    publisher=$(certificate_subject) || { echo "package.sh: cannot read the certificate's subject" >&2; exit 1; }
-    python3 scripts/make_sparse_package.py --manifest installer/AppxManifest.xml --publisher "$publisher" \
+    subject=$(certificate_subject) || { echo "package.sh: cannot read the certificate's subject" >&2; exit 1; }
+    python3 scripts/make_sparse_package.py --manifest installer/AppxManifest.xml --signer-subject "$subject" \
       --version "$version.0" --out "$stage/NorrvaneShLnk.msix" --logo-out "$stage/NorrvaneShLnk.png"
     sign "$stage/NorrvaneShLnk.msix"
     sparse=1
