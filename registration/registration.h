@@ -41,9 +41,10 @@ bool ReadDefaultText(HKEY key, wchar_t* value, DWORD capacity);
 HRESULT RegisterServer(RegistrationRegime regime, RegistrationView view, const wchar_t* serverPath);
 
 // The work behind DllUnregisterServer: S_OK only when every entry it set out
-// to remove is gone (one already absent is no failure). A handler key that
-// is a link is not ours; an approval key that is a link is not opened. From the Wow64 view
-// the handler key is left alone while the native view still holds our class.
+// to remove is gone (one already absent is no failure). A handler key that is
+// a link is not ours, and an approval key that is a link is not opened. From
+// the Wow64 view the handler key is left alone while the native view still
+// holds our class.
 HRESULT UnregisterServer(RegistrationRegime regime, RegistrationView view);
 
 extern const wchar_t STOCK_OPEN_LOCATION_CLSID_TEXT[];

@@ -99,6 +99,7 @@ HKEY OpenKeyNotLink(HKEY parent, const wchar_t* path)
 
 HKEY CreateKeyNotLink(HKEY parent, const wchar_t* name)
 {
+    // An existing link is opened as itself, and then refused.
     return RefuseLink(CreateKeyWith(parent, name, REG_OPTION_OPEN_LINK));
 }
 
