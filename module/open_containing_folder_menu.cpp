@@ -27,6 +27,7 @@ HRESULT OpenContainingFolderMenu::Create(REFIID riid, void** ppv)
 // always been handed it by this class.
 STDMETHODIMP OpenContainingFolderMenu::QueryInterface(REFIID riid, void** ppv)
 {
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (IsEqualIID(riid, IID_IShellExtInit) || IsEqualIID(riid, IID_IUnknown))
         *ppv = static_cast<IShellExtInit*>(this);

@@ -40,16 +40,16 @@ bool RegisterHandlerKeyBeforeVista(HKEY lnkfile)
     if (!shellex) return false;
     RegistryKey handlers(CreateKey(shellex.get(), L"ContextMenuHandlers"));
     if (!handlers) return false;
-    RegistryKey handler(CreateKey(handlers.get(), kHandlerKeyName));
+    RegistryKey handler(CreateKeyNotLink(handlers.get(), kHandlerKeyName));
     return handler && SetText(handler.get(), L"", HANDLER_CLSID_TEXT);
 }
 
 bool RegisterClassKey(HKEY clsid, const wchar_t* serverPath)
 {
-    RegistryKey classKey(CreateKey(clsid, HANDLER_CLSID_TEXT));
+    RegistryKey classKey(CreateKeyNotLink(clsid, HANDLER_CLSID_TEXT));
     if (!classKey) return false;
     bool ok = SetText(classKey.get(), L"", kFriendlyName);
-    RegistryKey server(CreateKey(classKey.get(), L"InProcServer32"));
+    RegistryKey server(CreateKeyNotLink(classKey.get(), L"InProcServer32"));
     if (!server) return false;
     ok = SetText(server.get(), L"ThreadingModel", kThreadingModel) && ok;
     ok = SetText(server.get(), L"", serverPath) && ok;
@@ -57,16 +57,14 @@ bool RegisterClassKey(HKEY clsid, const wchar_t* serverPath)
 }
 
 // True when the native registry view holds our class with a server: the
-// class that Explorer loads when the shared handler key names it.
+// class that Explorer loads when the shared handler key names it. Asked from
+// the Wow64 view only, whose own classes live apart from the native ones.
 bool NativeClassRegistered()
 {
     wchar_t serverKey[64];
     wsprintfW(serverKey, L"CLSID\\%s\\InProcServer32", HANDLER_CLSID_TEXT);
-    // A native process has no other view to ask for; the flag would also
-    // pass by an override of the predefined key.
-    const REGSAM view = RunsUnderWow64() ? KEY_WOW64_64KEY : 0;
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, serverKey, 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, serverKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
         return false;
     RegistryKey key(opened);
     DWORD type = REG_NONE;
@@ -81,7 +79,8 @@ bool UnregisterHandlerKey(RegistrationRegime regime)
 {
     bool owned = false;
     {
-        RegistryKey handler(OpenKey(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
+        // A link there is not ours, whatever its target holds.
+        RegistryKey handler(OpenKeyNotLink(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
         owned = handler && DefaultValueIs(handler.get(), HANDLER_CLSID_TEXT);
     }
     if (!owned) return true;
@@ -89,7 +88,7 @@ bool UnregisterHandlerKey(RegistrationRegime regime)
         RegistryKey parent(OpenKey(HKEY_CLASSES_ROOT, kHandlerParentPath));
         return parent && DeleteKeyTree(parent.get(), kHandlerKeyName);
     }
-    RegistryKey handler(OpenKey(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
+    RegistryKey handler(OpenKeyNotLink(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
     return handler && SetText(handler.get(), L"", STOCK_OPEN_LOCATION_CLSID_TEXT);
 }
 
@@ -138,7 +137,7 @@ HRESULT RegisterServer(RegistrationRegime regime, RegistrationView view, const w
         if (!lnkfile) return E_FAIL;
         if (switchHandler) ok = RegisterHandlerKeyBeforeVista(lnkfile.get());
     } else {
-        RegistryKey handler(OpenKey(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
+        RegistryKey handler(OpenKeyNotLink(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
         if (!handler) return E_FAIL;
         // Another handler's class, or ours already, is left as it is.
         if (switchHandler && DefaultValueIs(handler.get(), STOCK_OPEN_LOCATION_CLSID_TEXT))
@@ -151,7 +150,7 @@ HRESULT RegisterServer(RegistrationRegime regime, RegistrationView view, const w
         ok = RegisterClassKey(clsid.get(), serverPath) && ok;
     }
 
-    RegistryKey approved(OpenKey(HKEY_LOCAL_MACHINE, APPROVAL_KEY_PATH));
+    RegistryKey approved(OpenKeyNotLink(HKEY_LOCAL_MACHINE, APPROVAL_KEY_PATH));
     if (!approved) return E_FAIL;
     ok = SetText(approved.get(), HANDLER_CLSID_TEXT, kFriendlyName) && ok;
     return ok ? S_OK : E_FAIL;
@@ -167,7 +166,7 @@ HRESULT UnregisterServer(RegistrationRegime regime, RegistrationView view)
         RegistryKey clsid(OpenKey(HKEY_CLASSES_ROOT, L"CLSID"));
         ok = clsid && DeleteKeyTree(clsid.get(), HANDLER_CLSID_TEXT) && ok;
     }
-    RegistryKey approved(OpenKey(HKEY_LOCAL_MACHINE, APPROVAL_KEY_PATH));
+    RegistryKey approved(OpenKeyNotLink(HKEY_LOCAL_MACHINE, APPROVAL_KEY_PATH));
     if (approved) {
         LONG status = RegDeleteValueW(approved.get(), HANDLER_CLSID_TEXT);
         ok = (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) && ok;

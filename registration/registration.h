@@ -31,14 +31,20 @@ bool ReadDefaultText(HKEY key, wchar_t* value, DWORD capacity);
 
 // The work behind DllRegisterServer: S_OK only when every entry is in
 // place. `serverPath` is the DLL's full path; an empty one writes nothing.
+// The handler key, the class key, its server key and the approval key are
+// never written through a registry link: a link there is an entry not in
+// place. Registration runs elevated, and a program of the same user can
+// place a link in the per-user half of the merged classes root.
 // From the Wow64 view the handler key is switched only when the native view
 // already holds our class: otherwise Explorer would be pointed at a class it
 // cannot find, and the stock handler stays until the native DLL is there.
 HRESULT RegisterServer(RegistrationRegime regime, RegistrationView view, const wchar_t* serverPath);
 
 // The work behind DllUnregisterServer: S_OK only when every entry it set out
-// to remove is gone (one already absent is no failure). From the Wow64 view
-// the handler key is left alone while the native view still holds our class.
+// to remove is gone (one already absent is no failure). A handler key that is
+// a link is not ours, and an approval key that is a link is not opened. From
+// the Wow64 view the handler key is left alone while the native view still
+// holds our class.
 HRESULT UnregisterServer(RegistrationRegime regime, RegistrationView view);
 
 extern const wchar_t STOCK_OPEN_LOCATION_CLSID_TEXT[];

@@ -61,6 +61,26 @@ bool DeleteKeyTreeAt(HKEY parent, const wchar_t* name, int level)
     return DeleteOpenedKey(key.get());
 }
 
+// A handle to a link itself is closed and refused: nothing may be written
+// through it.
+HKEY RefuseLink(HKEY key)
+{
+    if (key && IsSymbolicLink(key)) {
+        RegCloseKey(key);
+        return nullptr;
+    }
+    return key;
+}
+
+HKEY CreateKeyWith(HKEY parent, const wchar_t* name, DWORD options)
+{
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    LONG status = RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE | options, kReadWrite, nullptr,
+                                  &key, &disposition);
+    return status == ERROR_SUCCESS ? key : nullptr;
+}
+
 }  // namespace
 
 HKEY OpenKey(HKEY parent, const wchar_t* path)
@@ -69,13 +89,18 @@ HKEY OpenKey(HKEY parent, const wchar_t* path)
     return RegOpenKeyExW(parent, path, 0, kReadWrite, &key) == ERROR_SUCCESS ? key : nullptr;
 }
 
-HKEY CreateKey(HKEY parent, const wchar_t* name)
+HKEY CreateKey(HKEY parent, const wchar_t* name) { return CreateKeyWith(parent, name, 0); }
+
+HKEY OpenKeyNotLink(HKEY parent, const wchar_t* path)
 {
     HKEY key = nullptr;
-    DWORD disposition = 0;
-    LONG status = RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, kReadWrite, nullptr,
-                                  &key, &disposition);
-    return status == ERROR_SUCCESS ? key : nullptr;
+    return OpenKeyOrLink(parent, path, kReadWrite, &key) == ERROR_SUCCESS ? RefuseLink(key) : nullptr;
+}
+
+HKEY CreateKeyNotLink(HKEY parent, const wchar_t* name)
+{
+    // An existing link is opened as itself, and then refused.
+    return RefuseLink(CreateKeyWith(parent, name, REG_OPTION_OPEN_LINK));
 }
 
 bool DeleteKeyTree(HKEY parent, const wchar_t* name) { return DeleteKeyTreeAt(parent, name, 1); }

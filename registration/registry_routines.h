@@ -1,7 +1,8 @@
 #pragma once
 // The registry routines of self-registration: keys opened with read and write
-// access and no registry-view flag, and key trees deleted without following
-// links. Keys are closed by RegistryKey.
+// access and no registry-view flag, the keys that hold our entries never
+// through a link, and key trees deleted without following links. Keys are
+// closed by RegistryKey.
 #include <windows.h>
 
 // Opens an existing key for reading and writing; null on any failure.
@@ -9,6 +10,13 @@ HKEY OpenKey(HKEY parent, const wchar_t* path);
 
 // Opens or creates a key for reading and writing; null on any failure.
 HKEY CreateKey(HKEY parent, const wchar_t* name);
+
+// The same for a key that registration writes its entries into: null also
+// when the key named last is a symbolic link, which is never followed there.
+// Links above it are the system's to follow (it may make a registry view of
+// them).
+HKEY OpenKeyNotLink(HKEY parent, const wchar_t* path);
+HKEY CreateKeyNotLink(HKEY parent, const wchar_t* name);
 
 // Deletes `name` below `parent` with all its subkeys, as far as it can. A
 // subkey that resists is stepped over. A symbolic link is deleted as the link

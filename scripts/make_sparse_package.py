@@ -2,10 +2,14 @@
 """Builds NorrvaneShLnk's sparse package (.msix), unsigned, and its logo.
 
 usage: make_sparse_package.py --manifest installer/AppxManifest.xml
-           --publisher "CN=..." --version 1.0.2.0 --architecture x64|arm64
-           --out X.msix [--logo-out NorrvaneShLnk.png] [--print-family]
+           (--publisher "CN=..." | --signer-subject "CN=...")
+           --version 1.0.2.0 --architecture x64|arm64 --out X.msix
+           [--logo-out NorrvaneShLnk.png] [--print-family]
 
-The architecture is the DLL's, which the package's surrogate process loads.
+The publisher must be the signing certificate's subject as Windows writes
+it; --signer-subject takes the subject as openssl prints it with
+`-nameopt RFC2253` and writes it so. The architecture is the DLL's, which
+the package's surrogate process loads.
 
 With --print-family it prints the package's family name, the identity's
 name and the publisher's id as Windows derives it from the publisher: the
@@ -57,6 +61,60 @@ ARCHITECTURES = ("x64", "arm64")
 
 class BuildError(Exception):
     pass
+
+
+# Windows' names of a subject's attributes, by openssl's short names.
+WINDOWS_ATTRIBUTE_NAMES = {
+    "CN": "CN", "C": "C", "L": "L", "ST": "S", "O": "O", "OU": "OU", "emailAddress": "E", "street": "STREET",
+    "title": "T", "GN": "G", "initials": "I", "SN": "SN", "serialNumber": "SERIALNUMBER", "DC": "DC",
+    "description": "Description", "postalCode": "PostalCode", "postOfficeBox": "POBox",
+    "telephoneNumber": "Phone", "x121Address": "X21Address", "dnQualifier": "dnQualifier",
+}
+
+
+def windows_value(value):
+    """A value as Windows writes it in a name: in double quotes, a quote in it
+    doubled, when it is empty, starts or ends with a blank or holds a
+    character that separates or marks parts of a name."""
+    if value and value == value.strip(" ") and not re.search(r'[,+="\n<>#;]', value):
+        return value
+    return '"' + value.replace('"', '""') + '"'
+
+
+def publisher_of_subject(subject):
+    """The subject that openssl prints with -nameopt RFC2253 (the last part
+    first, as Windows writes it too; parts separated by a comma; a special
+    character escaped with a backslash, a byte as a backslash and two hex
+    digits) as Windows writes a signer's subject, which the manifest's
+    Publisher must equal."""
+    parts, at = [], 0
+    while True:
+        key = re.match(r"([A-Za-z][A-Za-z0-9-]*)=", subject[at:])
+        if not key or key.group(1) not in WINDOWS_ATTRIBUTE_NAMES:
+            raise BuildError(f"the signer's subject {subject!r}: no attribute Windows names at {subject[at:]!r}")
+        at += key.end()
+        if subject[at:at + 1] == "#":
+            raise BuildError(f"the signer's subject {subject!r}: {key.group(1)} holds a value of no text type")
+        value = bytearray()
+        while at < len(subject) and subject[at] not in ",+":
+            if subject[at] != "\\":
+                value += subject[at].encode("utf-8")
+                at += 1
+            elif re.fullmatch(r"[0-9A-Fa-f]{2}", subject[at + 1:at + 3]):
+                value.append(int(subject[at + 1:at + 3], 16))
+                at += 3
+            elif at + 1 < len(subject):
+                value += subject[at + 1].encode("utf-8")
+                at += 2
+            else:
+                raise BuildError(f"the signer's subject {subject!r} ends in a backslash")
+        parts.append(WINDOWS_ATTRIBUTE_NAMES[key.group(1)] + "=" + windows_value(value.decode("utf-8")))
+        if at == len(subject):
+            return ", ".join(parts)
+        # A manifest's Publisher has no way to write a part of several values.
+        if subject[at] == "+":
+            raise BuildError(f"the signer's subject {subject!r} has a part of several values")
+        at += 1
 
 
 def fill_manifest(template, publisher, version, architecture):
@@ -221,7 +279,10 @@ def write_file(path, data):
 def main(argv):
     parser = argparse.ArgumentParser(description="Builds NorrvaneShLnk's sparse package (unsigned).")
     parser.add_argument("--manifest", required=True, help="the manifest template (installer/AppxManifest.xml)")
-    parser.add_argument("--publisher", required=True, help="the signing certificate's subject, as CN=...")
+    publisher = parser.add_mutually_exclusive_group(required=True)
+    publisher.add_argument("--publisher", help="the signing certificate's subject as Windows writes it, as CN=...")
+    publisher.add_argument("--signer-subject",
+                           help="the signing certificate's subject as openssl -nameopt RFC2253 prints it")
     parser.add_argument("--version", required=True, help="the package version, four fields")
     parser.add_argument("--architecture", required=True, choices=ARCHITECTURES, help="the DLL's architecture")
     parser.add_argument("--out", required=True, help="the .msix to write")
@@ -231,12 +292,13 @@ def main(argv):
     try:
         with open(args.manifest, encoding="utf-8") as f:
             template = f.read()
-        manifest = fill_manifest(template, args.publisher, args.version, args.architecture)
+        publisher = args.publisher if args.publisher is not None else publisher_of_subject(args.signer_subject)
+        manifest = fill_manifest(template, publisher, args.version, args.architecture)
         write_file(args.out, build_package(manifest, source_date_epoch()))
         if args.logo_out:
             write_file(args.logo_out, logo_png())
         if args.print_family:
-            print(package_family(manifest, args.publisher))
+            print(package_family(manifest, publisher))
     except (BuildError, OSError) as error:
         print(f"make_sparse_package.py: {error}", file=sys.stderr)
         return 1

@@ -76,14 +76,14 @@ sign() {
   mv "$1.signed" "$1"
 }
 
-# The signer's subject as Windows writes it, which the package's manifest
-# must name as its publisher: the names last to first, "S" for a state.
+# The signer's subject as openssl writes it by RFC 2253, the names last to
+# first; make_sparse_package.py writes it as Windows does, which the
+# package's manifest must name as its publisher.
 certificate_subject() {
   local legacy
   for legacy in "" -legacy; do
     openssl pkcs12 $legacy -in "$NORRVANE_SIGN_PFX" -passin "file:$NORRVANE_SIGN_PASSWORD_FILE" -nokeys -clcerts \
-      2>/dev/null | openssl x509 -noout -subject -nameopt sep_comma_plus_space,dn_rev,sname,esc_2253,utf8 \
-      2>/dev/null | sed -e 's/^subject=//' -e 's/\bST=/S=/g' -e 's/\bemailAddress=/E=/g' | grep . && return
+      2>/dev/null | openssl x509 -noout -subject -nameopt RFC2253 2>/dev/null | sed -e 's/^subject=//' | grep . && return
   done
   return 1
 }
@@ -121,10 +121,10 @@ if [ -n "$signing" ]; then
     sign "$stage/$dll"
   done
   if signs_packages; then
-    publisher=$(certificate_subject) || { echo "package.sh: cannot read the certificate's subject" >&2; exit 1; }
+    subject=$(certificate_subject) || { echo "package.sh: cannot read the certificate's subject" >&2; exit 1; }
     # One package for each DLL; the family is the same.
     for arch in x64 arm64; do
-      family=$(python3 scripts/make_sparse_package.py --manifest installer/AppxManifest.xml --publisher "$publisher" \
+      family=$(python3 scripts/make_sparse_package.py --manifest installer/AppxManifest.xml --signer-subject "$subject" \
         --version "$version.0" --architecture "$arch" --out "$stage/$arch/NorrvaneShLnk.msix" \
         --logo-out "$stage/NorrvaneShLnk.png" --print-family)
       sign "$stage/$arch/NorrvaneShLnk.msix"

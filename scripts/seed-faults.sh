@@ -12,43 +12,60 @@
 #
 # The faults are made by rule, not kept as patches: every place in a code
 # line (not a comment, a preprocessor line or a bare declaration) where one
-# of these changes applies is a site, and the seed picks the sites:
-#   a comparison loosened or tightened   (" < " for " <= ", " > " for " >= ", and back)
-#   && for ||, and back
-#   a constant one off                    (N for N + 1 or N - 1)
-#   a condition negated                   (if (c) for if (!(c)), == for !=, and back)
-#   a Release or ShellFree call dropped
-#   a "+ 1" dropped
+# of these changes applies is a site, and the seed picks the sites. Each
+# change is of a kind, named first:
+#   compare    a comparison loosened or tightened (" < " for " <= ", " > " for " >= ", and back)
+#   logic      && for ||, and back
+#   constant   a constant one off (N for N + 1 or N - 1)
+#   condition  a condition negated (if (c) for if (!(c)), == for !=, and back)
+#   release    a Release or ShellFree call dropped
+#   held       the reference a ComRef holds given up at its end, never released
+#   plusone    a "+ 1" dropped
+#   view       a registry view flag swapped (KEY_WOW64_64KEY, KEY_WOW64_32KEY, none)
 #
 # In the installer and the scripts the sites are those of these changes:
-#   an attribute's value turned (deferred/rollback/immediate, Impersonate,
-#     Return, Win64, a component state in a condition, a folder property)
-#   a sequence number moved past its neighbour
-#   an argument swapped or dropped (/u, System32 and SysWOW64, the full path
-#     of regsvr32 for a bare name, the exit code of a failure)
-#   a line of a failure branch dropped
+#   attribute  an attribute's value turned (deferred/rollback/immediate,
+#              Impersonate, Return, Win64, a component state in a condition,
+#              a folder property)
+#   sequence   a sequence number moved past its neighbour
+#   argument   an argument swapped or dropped (/u, System32 and SysWOW64, the
+#              full path of regsvr32 for a bare name, the exit code of a failure)
+#   branch     a line of a failure branch dropped
+#   tokens     a token number of a for /f changed (N for N + 1 or N - 1)
+#   buildenv   a variable that fixes the release's bytes (TZ, LC_ALL,
+#              SOURCE_DATE_EPOCH) dropped from scripts/package.sh's exports
 # and each is judged by scripts/package.sh, check_package.sh and
-# install_test.sh on the built DLLs.
+# install_test.sh on the built DLLs; a fault in scripts/package.sh first by
+# reproducible_test.sh (for it the scratch tree is a repository of its own).
+#
+# --kinds K1,K2 seeds the sites of those kinds only; --list prints the sites
+# (file, line, column, old text, new text, kind) and seeds nothing.
 #
 # A tool, not a test: CI does not run it. It takes some 25 minutes for 40
 # faults in the sources on two cores (a full build and the suite once first),
-# and some 3 minutes a fault in the installer and scripts.
-# usage: scripts/seed-faults.sh [--packages] [COUNT] [SEED]   (40 faults, seed 20261208)
+# some 3 minutes a fault in the installer and scripts, and some 5 more for a
+# fault in scripts/package.sh.
+# usage: scripts/seed-faults.sh [--packages] [--kinds K1,K2] [--list] [COUNT] [SEED]   (40 faults, seed 20261208)
 set -euo pipefail
-packages=""
-if [ "${1:-}" = --packages ]; then
-  packages=1
+packages="" kinds="" list=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --packages) packages=1 ;;
+    --list) list=1 ;;
+    --kinds) kinds=$2; shift ;;
+    *) break ;;
+  esac
   shift
-fi
+done
 count=${1:-40}
 seed=${2:-20261208}
 root=$(cd "$(dirname "$0")/.." && pwd)
-scratch=$root/build/seed-faults${packages:+-packages}
+scratch=$root/build/seed-faults${packages:+-packages}${list:+-list}
 tree=$scratch/tree
 build=$scratch/x64
 export WINEDEBUG=-all
 
-echo "seed-faults: $count faults, seed $seed"
+[ -n "$list" ] || echo "seed-faults: $count faults, seed $seed"
 bash "$root/scripts/setup.sh"
 
 # A scratch tree with fresh times, so that a fault left behind by an
@@ -56,8 +73,13 @@ bash "$root/scripts/setup.sh"
 rm -rf "$tree"
 mkdir -p "$tree"
 tar -C "$root" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$tree" -m -xf -
-(cd "$tree" && cmake --preset x64 -B "$build" -DNORRVANE_WARNINGS_AS_ERRORS=OFF >/dev/null)
 if [ -n "$packages" ]; then
+  # reproducible_test.sh builds the tracked files at the last commit's time.
+  (cd "$tree" && git init -q && git add -A && GIT_AUTHOR_DATE=@1700000000 GIT_COMMITTER_DATE=@1700000000 \
+    git -c user.name=seed -c user.email=seed@localhost commit -q -m tree)
+fi
+[ -n "$list" ] || (cd "$tree" && cmake --preset x64 -B "$build" -DNORRVANE_WARNINGS_AS_ERRORS=OFF >/dev/null)
+if [ -n "$packages" ] && [ -z "$list" ]; then
   bash "$tree/tests/package/make_test_certificate.sh" "$scratch/certificate"
   # The package tests take the DLLs from the tree's own build folders and its
   # tools (the right-click host) from its 64-bit build.
@@ -74,7 +96,7 @@ stop_wine() {
 }
 build_and_test() {
   if [ -n "$packages" ]; then
-    test_packages
+    test_packages "${1:-}"
     return
   fi
   cmake --build "$build" -j 2 >"$scratch/build.log" 2>&1 || return 2
@@ -84,7 +106,8 @@ build_and_test() {
   return $status
 }
 # The release made from the scratch tree's DLLs, signed with a throwaway
-# certificate so that it has all its parts, and the package tests on it.
+# certificate so that it has all its parts, and the package tests on it. A
+# fault in FILE scripts/package.sh is first judged by two unsigned builds.
 test_packages() {
   local made status certificate=$scratch/certificate
   rm -rf "$scratch/dist"
@@ -92,19 +115,15 @@ test_packages() {
     bash scripts/package.sh "$scratch/dist" 2>"$scratch/build.log") || return 2
   mapfile -t made <<<"$made"
   {
-    bash "$tree/tests/package/check_package.sh" --ca "$certificate/ca.pem" "${made[@]}" &&
+    { [ "${1:-}" != scripts/package.sh ] ||
+      bash "$tree/tests/package/reproducible_test.sh" "$scratch/reproducible" "${made[0]}"; } &&
+      bash "$tree/tests/package/check_package.sh" --ca "$certificate/ca.pem" "${made[@]}" &&
       bash "$tree/tests/package/install_test.sh" "${made[@]:0:3}" "$scratch/package-test" "$certificate/ca.pem"
   } >"$scratch/test.log" 2>&1
   status=$?
   stop_wine
   return $status
 }
-
-echo "seed-faults: building and testing the tree as it is"
-if ! build_and_test; then
-  echo "seed-faults: the tree does not build or pass as it is; see $scratch/build.log and $scratch/test.log" >&2
-  exit 1
-fi
 
 # The sites, one per line: file, line, column, old text, new text. Strings,
 # character literals and comments are masked before anything is matched.
@@ -132,30 +151,38 @@ sites() {
           my %swap = (" < " => " <= ", " <= " => " < ", " > " => " >= ", " >= " => " > ",
                       " && " => " || ", " || " => " && ", " == " => " != ", " != " => " == ");
           while ($mask =~ / (<=|>=|<|>|&&|\|\||==|!=) /g) {
-            my $old = " $1 ";
-            push @found, [$-[0], $old, $swap{$old}];
-            pos($mask) = $-[0] + 1;
+            my ($at, $old) = ($-[0], " $1 ");
+            push @found, [$at, $old, $swap{$old}, $1 =~ /^[&|]/ ? "logic" : $1 =~ /^[=!]/ ? "condition" : "compare"];
+            pos($mask) = $at + 1;
           }
           while ($mask =~ /(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)(?![\w.])/g) {
             my ($at, $text) = ($-[0], $1);
             my $value = $text =~ /^0[xX]/ ? hex($text) : $text;
             my $format = $text =~ /^0[xX]/ ? sub { sprintf("0x%0*X", length($text) - 2, $_[0]) } : sub { $_[0] };
-            push @found, [$at, $text, $format->($value + 1)];
-            push @found, [$at, $text, $format->($value - 1)] if $value > 0;
+            push @found, [$at, $text, $format->($value + 1), "constant"];
+            push @found, [$at, $text, $format->($value - 1), "constant"] if $value > 0;
           }
           while ($mask =~ /\b(if|while) (\((?:[^()]++|(?2))*\))/g) {
             my ($at, $cond) = ($-[2], $2);
-            push @found, [$at, substr($line, $at, length $cond), "(!" . substr($line, $at, length $cond) . ")"];
+            push @found, [$at, substr($line, $at, length $cond), "(!" . substr($line, $at, length $cond) . ")", "condition"];
           }
           while ($mask =~ /(?<!void )\b(?:[A-Za-z_][\w.]*(?:->|\.)Release\(\)|ShellFree(\((?:[^()]++|(?1))*\)))/g) {
-            push @found, [$-[0], substr($line, $-[0], $+[0] - $-[0]), "(void)0"];
+            push @found, [$-[0], substr($line, $-[0], $+[0] - $-[0]), "(void)0", "release"];
           }
           while ($mask =~ / \+ 1(?![\w.])/g) {
-            push @found, [$-[0], " + 1", ""];
+            push @found, [$-[0], " + 1", "", "plusone"];
+          }
+          # A local ComRef that gives up its reference as its scope ends.
+          if ($file =~ /\.cpp$/ && $mask =~ /^(\s+)(ComRef<([\w:]+)> (\w+);)\s*$/) {
+            push @found, [length $1, $2, "$2 struct SeedLeak { ComRef<$3>& held; ~SeedLeak() { held.release(); } } seedLeak{$4};", "held"];
+          }
+          while ($mask =~ /\bKEY_WOW64_(64|32)KEY\b/g) {
+            my ($at, $old) = ($-[0], $&);
+            push @found, [$at, $old, "KEY_WOW64_" . ($1 == 64 ? 32 : 64) . "KEY", "view"], [$at, $old, "0", "view"];
           }
           for my $f (@found) {
-            my ($at, $old, $new) = @$f;
-            print join("\t", $file, $n, $at, $old, $new), "\n";
+            my ($at, $old, $new, $kind) = @$f;
+            print join("\t", $file, $n, $at, $old, $new, $kind), "\n";
           }
         }
       }' "$tree"
@@ -163,28 +190,30 @@ sites() {
 
 # The sites of the installer and the scripts, in the same form.
 package_sites() {
-  (cd "$tree" && ls installer/*.wxs scripts/windows/*.cmd) |
+  (cd "$tree" && ls installer/*.wxs scripts/windows/*.cmd scripts/package.sh) |
     perl -e '
       use strict; use warnings;
       my $tree = shift;
-      # A pattern and what each match becomes; $1 is kept where it is used.
+      # A pattern, what each match becomes ($1 is kept where it is used),
+      # the kind, and the files it applies to.
+      my $installer = qr/\.(wxs|cmd)$/;
       my @rules = (
-        [qr/Execute="(deferred)"/, sub { "Execute=\"immediate\"" }],
-        [qr/Execute="(rollback)"/, sub { "Execute=\"deferred\"" }],
-        [qr/Impersonate="(no)"/, sub { "Impersonate=\"yes\"" }],
-        [qr/Return="(check)"/, sub { "Return=\"ignore\"" }],
-        [qr/Win64="(yes|no)"/, sub { $_[0] eq "yes" ? "Win64=\"no\"" : "Win64=\"yes\"" }],
-        [qr/\$\$Dll(?:64|32)=([23])/, sub { my $m = $_[1]; $m =~ s/=([23])$/"=" . (5 - $1)/e; $m }],
-        [qr/\[(System64Folder|SystemFolder)\]/, sub { $_[0] eq "SystemFolder" ? "[System64Folder]" : "[SystemFolder]" }],
-        [qr/\[(ProgramFiles64Folder|ProgramFilesFolder)\]/, sub { $_[0] eq "ProgramFilesFolder" ? "[ProgramFiles64Folder]" : "[ProgramFilesFolder]" }],
-        [qr/Sequence="(\d+)"/, sub { "Sequence=\"" . ($_[0] + 2) . "\"" }],
-        [qr/(\/u )\/s/, sub { "/s" }],
-        [qr/ExeCommand="(\/s) /, sub { "ExeCommand=\"/u /s " }],
-        [qr/\\(System32|SysWOW64)\\regsvr32/i, sub { lc($_[0]) eq "system32" ? "\\SysWOW64\\regsvr32" : "\\System32\\regsvr32" }],
-        [qr/^(\s*)"%~[23]" /, sub { $_[0] . "regsvr32 " }],
-        [qr/exit \/b (1)/, sub { "exit /b 0" }],
-        [qr/errorlevel (1)/, sub { "errorlevel 2" }],
-        [qr/NOT (VersionNT64)/, sub { "VersionNT64" }],
+        [qr/Execute="(deferred)"/, sub { "Execute=\"immediate\"" }, "attribute", $installer],
+        [qr/Execute="(rollback)"/, sub { "Execute=\"deferred\"" }, "attribute", $installer],
+        [qr/Impersonate="(no)"/, sub { "Impersonate=\"yes\"" }, "attribute", $installer],
+        [qr/Return="(check)"/, sub { "Return=\"ignore\"" }, "attribute", $installer],
+        [qr/Win64="(yes|no)"/, sub { $_[0] eq "yes" ? "Win64=\"no\"" : "Win64=\"yes\"" }, "attribute", $installer],
+        [qr/\$\$Dll(?:64|32)=([23])/, sub { my $m = $_[1]; $m =~ s/=([23])$/"=" . (5 - $1)/e; $m }, "attribute", $installer],
+        [qr/\[(System64Folder|SystemFolder)\]/, sub { $_[0] eq "SystemFolder" ? "[System64Folder]" : "[SystemFolder]" }, "attribute", $installer],
+        [qr/\[(ProgramFiles64Folder|ProgramFilesFolder)\]/, sub { $_[0] eq "ProgramFilesFolder" ? "[ProgramFiles64Folder]" : "[ProgramFilesFolder]" }, "attribute", $installer],
+        [qr/Sequence="(\d+)"/, sub { "Sequence=\"" . ($_[0] + 2) . "\"" }, "sequence", $installer],
+        [qr/(\/u )\/s/, sub { "/s" }, "argument", $installer],
+        [qr/ExeCommand="(\/s) /, sub { "ExeCommand=\"/u /s " }, "argument", $installer],
+        [qr/\\(System32|SysWOW64)\\regsvr32/i, sub { lc($_[0]) eq "system32" ? "\\SysWOW64\\regsvr32" : "\\System32\\regsvr32" }, "argument", $installer],
+        [qr/^(\s*)"%~[23]" /, sub { $_[0] . "regsvr32 " }, "argument", $installer],
+        [qr/exit \/b (1)/, sub { "exit /b 0" }, "argument", $installer],
+        [qr/errorlevel (1)/, sub { "errorlevel 2" }, "argument", $installer],
+        [qr/NOT (VersionNT64)/, sub { "VersionNT64" }, "attribute", $installer],
       );
       while (my $file = <STDIN>) {
         chomp $file;
@@ -193,17 +222,35 @@ package_sites() {
         while (my $line = <$in>) {
           $n++;
           $line =~ s/\r?\n$//;
-          next if $line =~ /^\s*(rem\b|<!--|$)/;
+          next if $line =~ /^\s*(rem\b|<!--|#|$)/;
           for my $rule (@rules) {
-            my ($pattern, $make) = @$rule;
+            my ($pattern, $make, $kind, $files) = @$rule;
+            next unless $file =~ $files;
             while ($line =~ /$pattern/g) {
               my ($at, $old) = ($-[0], $&);
-              print join("\t", $file, $n, $at, $old, $make->($1, $old)), "\n";
+              print join("\t", $file, $n, $at, $old, $make->($1, $old), $kind), "\n";
+            }
+          }
+          # Each number of a for /f tokens= list, one up and one down.
+          while ($file =~ /\.cmd$/ && $line =~ /tokens=([\d,*-]+)/g) {
+            my ($list_at, $list) = ($-[1], $1);
+            while ($list =~ /\d+/g) {
+              my ($at, $old) = ($list_at + $-[0], $&);
+              print join("\t", $file, $n, $at, $old, $old + 1, "tokens"), "\n";
+              print join("\t", $file, $n, $at, $old, $old - 1, "tokens"), "\n" if $old > 1;
+            }
+          }
+          # An exported variable that fixes the release'"'"'s bytes dropped.
+          if ($file =~ /\.sh$/ && $line =~ /^export (.*\S)\s*$/) {
+            my @assignments = split / /, $1;
+            for my $dropped (grep { /^(TZ|LC_ALL|SOURCE_DATE_EPOCH)=/ } @assignments) {
+              my @left = grep { $_ ne $dropped } @assignments;
+              print join("\t", $file, $n, 0, "export $1", @left ? "export @left" : ":", "buildenv"), "\n";
             }
           }
           # A line of a failure branch dropped.
           if ($file =~ /\.cmd$/ && $line =~ /^(\s*)(set "(?:FAILED|IN_USE)=1"|exit \/b 1|goto :eof)\s*$/) {
-            print join("\t", $file, $n, length $1, $2, "rem"), "\n";
+            print join("\t", $file, $n, length $1, $2, "rem", "branch"), "\n";
           }
         }
       }' "$tree"
@@ -237,17 +284,32 @@ plant() {
     }' "$2" "$3" "$4" "$5" "$tree/$1"
 }
 
-site_list() { if [ -n "$packages" ]; then package_sites; else sites; fi; }
+# The sites of the kinds asked for (all without --kinds).
+site_list() {
+  if [ -n "$packages" ]; then package_sites; else sites; fi |
+    awk -F'\t' -v kinds="$kinds" 'kinds == "" || index("," kinds ",", "," $6 ",")'
+}
+if [ -n "$list" ]; then
+  site_list
+  exit 0
+fi
+
+echo "seed-faults: building and testing the tree as it is"
+if ! build_and_test ${packages:+scripts/package.sh}; then
+  echo "seed-faults: the tree does not build or pass as it is; see $scratch/build.log and $scratch/test.log" >&2
+  exit 1
+fi
+
 mapfile -t chosen < <(site_list | pick "$count" "$seed")
-echo "seed-faults: ${#chosen[@]} of $(site_list | wc -l) sites${packages:+ in the installer and the scripts}"
+echo "seed-faults: ${#chosen[@]} of $(site_list | wc -l) sites${packages:+ in the installer and the scripts}${kinds:+ of the kinds $kinds}"
 killed=0 survived=0 unbuilt=0 number=0
 for site in "${chosen[@]}"; do
-  IFS=$'\t' read -r file line column old new <<<"$site"
+  IFS=$'\t' read -r file line column old new kind <<<"$site"
   number=$((number + 1))
   cp "$tree/$file" "$scratch/original"
   plant "$file" "$line" "$column" "$old" "$new"
   status=0
-  build_and_test || status=$?
+  build_and_test "$file" || status=$?
   # The original back, newer than the objects built from the fault.
   cp "$scratch/original" "$tree/$file"
   touch "$tree/$file"
@@ -256,7 +318,7 @@ for site in "${chosen[@]}"; do
     2) verdict="no build" unbuilt=$((unbuilt + 1)) ;;
     *) verdict=killed killed=$((killed + 1)) ;;
   esac
-  printf '%3d %-8s %s:%s  %s -> %s\n' "$number" "$verdict" "$file" "$line" "'$old'" "'$new'"
+  printf '%3d %-8s %-9s %s:%s  %s -> %s\n' "$number" "$verdict" "$kind" "$file" "$line" "'$old'" "'$new'"
 done
 
 tested=$((killed + survived))

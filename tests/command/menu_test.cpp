@@ -51,12 +51,16 @@ struct PopupMenu {
 
 // What the command answers for an item array where the handler showed
 // `menuText` (null: nothing): shown, with the menu text's title, or hidden
-// with the file title. Leaves the array's references as they were.
+// with the file title. Leaves the references of the array and of its first
+// item, which the array hands out to whoever asks, as they were.
 void ExpectCommandFace(IShellItemArray* items, const wchar_t* menuText)
 {
     const std::wstring menu = menuText ? menuText : OPEN_FILE_LOCATION_TEXT;
     ASSERT_EQ(L"(&I)", menu.substr(menu.size() - 4));
     const ULONG references = items ? ReferencesOf(items) : 0;
+    IShellItem* first = nullptr;
+    if (items) ASSERT_EQ(S_OK, items->GetItemAt(0, &first));
+    const ULONG firstReferences = first ? ReferencesOf(first) : 0;
     IExplorerCommand* command = NewCommand();
     EXPCMDSTATE state = 0x55;
     EXPECT_EQ(S_OK, command->GetState(items, FALSE, &state));
@@ -67,6 +71,7 @@ void ExpectCommandFace(IShellItemArray* items, const wchar_t* menuText)
     CoTaskMemFree(title);
     command->Release();
     if (items) EXPECT_EQ(references, ReferencesOf(items));
+    if (first) EXPECT_EQ(firstReferences, first->Release() + 1);
 }
 
 class MenuItem : public ::testing::Test {

@@ -130,6 +130,10 @@ TEST_F(ComFrame, RefusedRequestsLeaveNothingAlive)
         }
         EXPECT_EQ(E_INVALIDARG, factory->CreateInstance(nullptr, served.iid, nullptr));
         EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IClassFactory, nullptr));
+        IUnknown* object = nullptr;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, served.iid, reinterpret_cast<void**>(&object)));
+        EXPECT_EQ(E_POINTER, object->QueryInterface(served.iid, nullptr));
+        EXPECT_EQ(0u, object->Release());
         EXPECT_EQ(1, ModuleObjectCount());
         factory->Release();
     }

@@ -424,12 +424,14 @@ if [ "$halves" = "64 32" ]; then
   check "the 32-bit half registers alone, answering S_OK" regsvr syswow64 x86
   check "its class is there for 32-bit programs" key_present "$class_key" /reg:32
   check "the handler key still holds the stock class" value_is "$handler_key" "" "$stock"
+  check "it registers again over its own class, as a repair does" regsvr syswow64 x86
+  check "the handler key still holds the stock class" value_is "$handler_key" "" "$stock"
   check "it is removed alone" regsvr syswow64 x86 u
   check "the stock class is left" value_is "$handler_key" "" "$stock"
   check "no 32-bit class key" key_absent "$class_key" /reg:32
 else
   skip "both halves registered with regsvr32, then the 32-bit one removed alone"
-  skip "the 32-bit half registered and removed alone with regsvr32"
+  skip "the 32-bit half registered alone with regsvr32, again over its own class, and removed alone"
 fi
 
 echo "-- each feature on its own, with msiexec"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/module_identity.h"
+#include "base/wow64.h"
 #include "registration/registration.h"
 #include "registration/registry_routines.h"
 #include "support/scratch_registry.h"
@@ -37,6 +38,16 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
+// Every value registration writes is REG_SZ whose length counts the terminator.
+void ExpectText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
+{
+    ValueRead read = ReadValue(root, path.c_str(), name);
+    EXPECT_TRUE(read.present) << path << " " << name;
+    EXPECT_EQ(DWORD(REG_SZ), read.type) << path << " " << name;
+    EXPECT_EQ((text.size() + 1) * sizeof(wchar_t), read.bytes) << path << " " << name;
+    EXPECT_EQ(text, read.text) << path << " " << name;
+}
+
 void SetAccess(HKEY root, const std::wstring& path, PACL dacl, DWORD options = 0)
 {
     HKEY key = nullptr;
@@ -54,13 +65,14 @@ void SetAccess(HKEY root, const std::wstring& path, PACL dacl, DWORD options = 0
 struct Scratch {
     ScratchRegistry registry;
     std::vector<std::wstring> locked;
-    std::vector<std::wstring> links;
+    std::vector<std::pair<HKEY, std::wstring>> links;
+    std::wstring decoyValue;
 
     ~Scratch()
     {
         for (const std::wstring& path : locked) SetAccess(cr(), path, nullptr);
         // Clearing the scratch keys away would follow the links left behind.
-        for (const std::wstring& path : links) DeleteLink(cr(), path.c_str());
+        for (const auto& link : links) DeleteLink(link.first, link.second.c_str());
     }
     HKEY cr() const { return registry.classesRoot(); }
     HKEY lm() const { return registry.localMachine(); }
@@ -90,10 +102,37 @@ struct Scratch {
         AddLink(under + L"\\ToVictim", lm(), L"Victim");
         AddLink(under + L"\\Loop", cr(), under);
     }
-    void AddLink(const std::wstring& path, HKEY targetRoot, const std::wstring& target)
+    void AddLink(const std::wstring& path, HKEY targetRoot, const std::wstring& target, HKEY root = nullptr)
     {
-        CreateLink(cr(), path.c_str(), targetRoot, target.c_str());
-        links.push_back(path);
+        root = root ? root : cr();
+        CreateLink(root, path.c_str(), targetRoot, target.c_str());
+        links.emplace_back(root, path);
+    }
+    // In place of the key at `path`, a link to a decoy key elsewhere whose
+    // default value is `value`, as the handler key's may be.
+    void LinkToDecoy(HKEY root, const std::wstring& path, const std::wstring& value)
+    {
+        Delete(root, path);
+        SetValue(lm(), L"Decoy", L"", value);
+        decoyValue = value;
+        AddLink(path, lm(), L"Decoy", root);
+    }
+    // Nothing was written through the links: the decoy holds its one value
+    // and no subkey. The links go, so that what is left can be checked.
+    void ExpectDecoyUntouchedAndUnlink()
+    {
+        if (decoyValue.empty()) return;
+        DWORD subkeys = 0, values = 0;
+        HKEY decoy = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(lm(), L"Decoy", 0, KEY_READ, &decoy));
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(decoy, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                                  &values, nullptr, nullptr, nullptr, nullptr));
+        RegCloseKey(decoy);
+        EXPECT_EQ(0u, subkeys);
+        EXPECT_EQ(1u, values);
+        ExpectText(lm(), L"Decoy", L"", decoyValue);
+        for (const auto& link : links) DeleteLink(link.first, link.second.c_str());
+        links.clear();
     }
     // A link whose own access allows deleting it and nothing else: it cannot
     // be opened for reading, only for deletion.
@@ -116,7 +155,7 @@ struct Scratch {
     {
         if (links.empty()) return;
         EXPECT_EQ(L"kept", ReadValue(lm(), L"Victim\\Inner", L"Note").text);
-        for (const std::wstring& link : links) EXPECT_FALSE(KeyExists(cr(), link.c_str())) << link;
+        for (const auto& link : links) EXPECT_FALSE(KeyExists(link.first, link.second.c_str())) << link.second;
     }
     // Below a volatile key no lasting key can be created.
     void MakeVolatile(const std::wstring& path)
@@ -146,16 +185,6 @@ void ArrangeRegistered(Scratch& s)
     SetValue(s.cr(), (kClassKey + L"\\Extra\\Deeper").c_str(), L"Note", L"kept by someone else");
     CreatePath(s.cr(), (kClassKey + L"\\DefaultIcon").c_str());
     SetValue(s.lm(), APPROVAL_KEY_PATH, kOurs.c_str(), kFriendlyName);
-}
-
-// Every value registration writes is REG_SZ whose length counts the terminator.
-void ExpectText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
-{
-    ValueRead read = ReadValue(root, path.c_str(), name);
-    EXPECT_TRUE(read.present) << path << " " << name;
-    EXPECT_EQ(DWORD(REG_SZ), read.type) << path << " " << name;
-    EXPECT_EQ((text.size() + 1) * sizeof(wchar_t), read.bytes) << path << " " << name;
-    EXPECT_EQ(text, read.text) << path << " " << name;
 }
 
 // What the handler key should hold; Kept when the test compares it itself.
@@ -320,13 +349,35 @@ TEST(Registration, BeforeVistaHandlerKeyIsCreatedAndDeleted)
     }
 }
 
+// Our class in the prefix's own classes root as one registry view shows it,
+// with `server` as its server's value (null: no class). A view flag reaches
+// that root past the override of the predefined key.
+void SetClassInView(REGSAM view, const wchar_t* server)
+{
+    HKEY clsid = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | view, &clsid));
+    RegDeleteTreeW(clsid, kOurs.c_str());
+    if (server) SetValue(clsid, (kOurs + L"\\InProcServer32").c_str(), L"", server);
+    RegCloseKey(clsid);
+}
+
+struct ClassOutOfViewsAtEnd {
+    ~ClassOutOfViewsAtEnd()
+    {
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) SetClassInView(view, nullptr);
+    }
+};
+
 // The 32-bit DLL on 64-bit Windows registers its class for 32-bit programs
 // only, while Explorer reads the one handler key that both registry views
-// share: the key may name our class only while the native view holds it. In
-// this test's one view, a server key there beforehand stands for the native
-// class.
+// share: the key may name our class only while the native view holds it.
+// Every other view the half could ask by mistake answers the other way: the
+// 32-bit view (where there are two) holds our class exactly when the native
+// view does not, and so does, before a registration, the scratch classes root
+// that no view flag reaches.
 TEST(Registration, Wow64HalfSwitchesTheSharedKeyOnlyBesideTheNativeClass)
 {
+    const bool twoViews = sizeof(void*) == 8 || RunsUnderWow64();
     struct Row {
         const char* label;
         RegistrationRegime regime;
@@ -348,16 +399,18 @@ TEST(Registration, Wow64HalfSwitchesTheSharedKeyOnlyBesideTheNativeClass)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         Scratch s;
+        ClassOutOfViewsAtEnd views;
+        const bool native = row.nativeServer && row.nativeServer[0];
+        SetClassInView(KEY_WOW64_64KEY, row.nativeServer);
+        if (twoViews) SetClassInView(KEY_WOW64_32KEY, native ? nullptr : kServerPath);
         if (row.registering) {
             ArrangeStock(s);
             if (row.regime == kBefore) s.Delete(s.cr(), HANDLER_KEY_PATH);
-            if (row.nativeServer) SetValue(s.cr(), kServerKey.c_str(), L"", row.nativeServer);
+            if (!native) SetValue(s.cr(), kServerKey.c_str(), L"", kServerPath);
             EXPECT_EQ(S_OK, RegisterServer(row.regime, kWow64, kServerPath));
             ExpectEntries(s, {row.after, true, true, true});
         } else {
             ArrangeRegistered(s);
-            if (!row.nativeServer) s.Delete(s.cr(), kClassKey);
-            else SetValue(s.cr(), kServerKey.c_str(), L"", row.nativeServer);
             EXPECT_EQ(S_OK, UnregisterServer(row.regime, kWow64));
             ExpectEntries(s, {row.after, false, false, false});
         }
@@ -394,6 +447,22 @@ TEST(Registration, RegistrationReportsEveryEntryItCouldNotWrite)
          kServerPath, E_FAIL, {Handler::Ours, true, false, true}},
         {"5.x, handler key cannot be created", kBefore, [](Scratch& s) { s.MakeVolatile(L"lnkfile\\shellex"); },
          kServerPath, E_FAIL, {Handler::Absent, true, true, true}},
+        // Nothing is written through a link at a key that holds our entries.
+        {"6.0, the handler key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kStock); },
+         kServerPath, E_FAIL, {Handler::Absent, false, false, false}},
+        {"5.x, the handler key a link", kBefore, [](Scratch& s) { s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kStock); },
+         kServerPath, E_FAIL, {Handler::Absent, true, true, true}},
+        {"6.0, the class key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.cr(), kClassKey, kOther); },
+         kServerPath, E_FAIL, {Handler::Ours, false, false, true}},
+        {"5.x, the class key a link", kBefore, [](Scratch& s) { s.LinkToDecoy(s.cr(), kClassKey, kOther); },
+         kServerPath, E_FAIL, {Handler::Ours, false, false, true}},
+        {"6.0, the server key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.cr(), kServerKey, kOther); },
+         kServerPath, E_FAIL, {Handler::Ours, true, false, true}},
+        {"6.0, the approval key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.lm(), APPROVAL_KEY_PATH, kOther); },
+         kServerPath, E_FAIL, {Handler::Ours, true, true, false}},
+        {"5.x, the approval key a link", kBefore,
+         [](Scratch& s) { s.LinkToDecoy(s.lm(), APPROVAL_KEY_PATH, kOther); }, kServerPath, E_FAIL,
+         {Handler::Ours, true, true, false}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -401,6 +470,7 @@ TEST(Registration, RegistrationReportsEveryEntryItCouldNotWrite)
         ArrangeStock(s);
         row.arrange(s);
         EXPECT_EQ(row.result, RegisterServer(row.regime, kNative, row.path));
+        s.ExpectDecoyUntouchedAndUnlink();
         ExpectEntries(s, row.after);
     }
 }
@@ -443,6 +513,13 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
              s.AddDeleteOnlyLink(kClassKey + L"\\Extra\\Sealed", s.lm(), L"Victim\\Inner");
          },
          S_OK, {Handler::Stock, false, false, false}},
+        // Nothing is written through a link where our entries were.
+        {"6.0, the handler key and the approval key links", kVista,
+         [](Scratch& s) {
+             s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kOurs);
+             s.LinkToDecoy(s.lm(), APPROVAL_KEY_PATH, kOurs);
+         },
+         E_FAIL, {Handler::Absent, false, false, false}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -450,6 +527,7 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
         ArrangeRegistered(s);
         row.arrange(s);
         EXPECT_EQ(row.result, UnregisterServer(row.regime, kNative));
+        s.ExpectDecoyUntouchedAndUnlink();
         ExpectEntries(s, row.after);
         EXPECT_TRUE(KeyExists(s.cr(), kHandlerParent));
         s.ExpectVictimKept();
