@@ -83,7 +83,7 @@ if [ -n "$packages" ] && [ -z "$list" ]; then
   bash "$tree/tests/package/make_test_certificate.sh" "$scratch/certificate"
   # The package tests take the DLLs from the tree's own build folders and its
   # tools (the right-click host) from its 64-bit build.
-  for preset in x86 x64; do
+  for preset in x86 x64 arm64; do
     (cd "$tree" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j 2 >"$scratch/build.log" 2>&1)
   done
 fi
@@ -111,14 +111,14 @@ build_and_test() {
 test_packages() {
   local made status certificate=$scratch/certificate
   rm -rf "$scratch/dist"
-  made=$(cd "$tree" && NORRVANE_SIGN_PFX=$certificate/signer.pfx NORRVANE_SIGN_PASSWORD_FILE=$certificate/password.txt NORRVANE_SIGN_NO_TIMESTAMP=1 \
-    bash scripts/package.sh "$scratch/dist" 2>"$scratch/build.log") || return 2
+  made=$(cd "$tree" && NORRVANE_SIGN_PFX=$certificate/signer.pfx NORRVANE_SIGN_PASSWORD_FILE=$certificate/password.txt \
+    NORRVANE_SIGN_NO_TIMESTAMP=1 bash scripts/package.sh "$scratch/dist" 2>"$scratch/build.log") || return 2
   mapfile -t made <<<"$made"
   {
     { [ "${1:-}" != scripts/package.sh ] ||
       bash "$tree/tests/package/reproducible_test.sh" "$scratch/reproducible" "${made[0]}"; } &&
       bash "$tree/tests/package/check_package.sh" --ca "$certificate/ca.pem" "${made[@]}" &&
-      bash "$tree/tests/package/install_test.sh" "${made[@]:0:3}" "$scratch/package-test" "$certificate/ca.pem"
+      bash "$tree/tests/package/install_test.sh" "${made[@]:0:4}" "$scratch/package-test" "$certificate/ca.pem"
   } >"$scratch/test.log" 2>&1
   status=$?
   stop_wine

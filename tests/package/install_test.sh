@@ -398,6 +398,8 @@ check "no Apps & features entry" test "$(uninstall_entries)" = 0
 # The emulated x64 command prompt of ARM64 Windows names its own machine.
 # The ARM64 DLL goes to the native program folder for the native regsvr32,
 # which this x64 Wine does not have: there its registration fails.
+# Windows 10 on ARM64 too: the scripts' line about Windows 11 stays away.
+windows_build 19045
 run_script install.cmd AMD64
 arm64_dll_chosen() {
   cmp -s "$work/zip/arm64/NorrvaneShLnk.dll" "$(unix_folder "$folder64")/NorrvaneShLnk.dll" &&
@@ -405,7 +407,10 @@ arm64_dll_chosen() {
       "$work/install.cmd.txt"
 }
 check "install.cmd from an emulated x64 prompt installs the ARM64 DLL, for the native regsvr32" arm64_dll_chosen
+check "... and on Windows 10 says nothing of Windows 11" fails grep -q 'Windows 11' "$work/install.cmd.txt"
 run_script uninstall.cmd AMD64
+check "uninstall.cmd on Windows 10 says nothing of Windows 11 either" fails grep -q 'Windows 11' "$work/uninstall.cmd.txt"
+windows_build 22631
 rm -rf "$(unix_folder "$folder64")" "$(unix_folder "$folder32")"
 on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d AMD64 /f /reg:64 >/dev/null
 check_removed "nothing left on ARM64"
