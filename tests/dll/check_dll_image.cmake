@@ -4,9 +4,9 @@
 # their plain names and ordinals 1 to 4, and imports from Windows's own DLLs
 # only: a compiler runtime DLL would have to be found beside every process
 # that shows a context menu. It must take the Windows folder from the
-# system's routine, never the per-user one. Reads the dumps of GNU objdump
-# and of llvm-objdump (which alone reads ARM64 files here).
-# usage: cmake -DOBJDUMP=<objdump> -DDLL=<NorrvaneShLnk.dll> -DMACHINE=<014c|8664|aa64> -P check_dll_image.cmake
+# system's routine, never the per-user one. Reads the dump of llvm-objdump,
+# which reads the files of all three machines.
+# usage: cmake -DOBJDUMP=<llvm-objdump> -DDLL=<NorrvaneShLnk.dll> -DMACHINE=<014c|8664|aa64> -P check_dll_image.cmake
 cmake_minimum_required(VERSION 3.20)
 
 execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
@@ -27,53 +27,23 @@ if(NOT machine STREQUAL expected_machine)
   string(APPEND failures "machine is 0x${machine} (PE header ${signature}), not 0x${expected_machine}\n")
 endif()
 
+# " DLL name: X", " Ordinal base: N", then one line "<ordinal> <address>
+# <name>" for each entry of the export address table.
 string(FIND "${dump}" "\nExport Table:\n" at)
-if(NOT at EQUAL -1)
-  # llvm-objdump: " DLL name: X", " Ordinal base: N", then one line
-  # "<ordinal> <address> <name>" for each entry of the address table.
-  string(SUBSTRING "${dump}" ${at} -1 exports)
-  string(REGEX MATCH "\n DLL name: ([^\n]*)" _ "${exports}")
-  set(dll_name "${CMAKE_MATCH_1}")
-  string(REGEX MATCHALL "\n +[0-9]+ +0x[0-9a-fA-F]+[^\n]*" lines "${exports}")
-  list(LENGTH lines slots)
-  set(found "")
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^\n +([0-9]+) +0x[0-9a-fA-F]+ +([^ ]+)$")
-      list(APPEND found "${CMAKE_MATCH_2}=${CMAKE_MATCH_1}")
-    endif()
-  endforeach()
-else()
-  string(FIND "${dump}" "The Export Tables" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "${DLL} has no export table")
-  endif()
-  string(SUBSTRING "${dump}" ${at} -1 exports)
-
-  string(REGEX MATCH "\nName[ \t]+[0-9a-fA-F]+ ([^\n]*)" _ "${exports}")
-  set(dll_name "${CMAKE_MATCH_1}")
-  string(REGEX MATCH "Ordinal Base[ \t]+([0-9]+)" _ "${exports}")
-  set(base "${CMAKE_MATCH_1}")
-  string(REGEX MATCH "Export Address Table[ \t]+([0-9a-fA-F]+)\n" _ "${exports}")
-  set(slots "${CMAKE_MATCH_1}")
-
-  # Lines "[  i] Name" (index = ordinal - base), or "[  i] +base[  n] Name" in
-  # newer objdump versions; the name is the last word.
-  string(FIND "${exports}" "[Ordinal/Name Pointer] Table" at)
-  string(SUBSTRING "${exports}" ${at} -1 names)
-  string(REGEX REPLACE "\n\n.*" "" names "${names}")
-  string(REGEX MATCHALL "\t\\[ *[0-9]+\\][^\n]*" lines "${names}")
-  set(found "")
-  foreach(line IN LISTS lines)
-    if(line MATCHES "\\+base\\[ *([0-9]+)\\].* ([^ ]+)$")
-      set(ordinal ${CMAKE_MATCH_1})
-      set(name ${CMAKE_MATCH_2})
-    elseif(line MATCHES "\\[ *([0-9]+)\\].* ([^ ]+)$")
-      math(EXPR ordinal "${CMAKE_MATCH_1} + ${base}")
-      set(name ${CMAKE_MATCH_2})
-    endif()
-    list(APPEND found "${name}=${ordinal}")
-  endforeach()
+if(at EQUAL -1)
+  message(FATAL_ERROR "${DLL} has no export table")
 endif()
+string(SUBSTRING "${dump}" ${at} -1 exports)
+string(REGEX MATCH "\n DLL name: ([^\n]*)" _ "${exports}")
+set(dll_name "${CMAKE_MATCH_1}")
+string(REGEX MATCHALL "\n +[0-9]+ +0x[0-9a-fA-F]+[^\n]*" lines "${exports}")
+list(LENGTH lines slots)
+set(found "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^\n +([0-9]+) +0x[0-9a-fA-F]+ +([^ ]+)$")
+    list(APPEND found "${CMAKE_MATCH_2}=${CMAKE_MATCH_1}")
+  endif()
+endforeach()
 
 if(NOT dll_name STREQUAL "NorrvaneShLnk.dll")
   string(APPEND failures "export directory names \"${dll_name}\", not \"NorrvaneShLnk.dll\"\n")
@@ -106,12 +76,12 @@ endif()
 # server GetWindowsDirectory gives each user a folder of their own, where an
 # explorer.exe of the user's making could wait; where the two folders are one
 # (Wine) only the import table tells them apart. Lines of the import tables
-# read "\t<hint-name address>\t <hint>  <name>" (GNU) or "  <hint>  <name>".
+# read "  <hint>  <name>".
 string(FIND "${dump}" "\nThe Import Tables" at)
 math(EXPR at "${at} + 1")
 string(SUBSTRING "${dump}" ${at} -1 import_tables)
-string(REGEX REPLACE "\n(The(re is)? |Export Table:).*" "" import_tables "${import_tables}")
-string(REGEX MATCHALL "(\t[0-9a-fA-F]+\t|\n) *[0-9]+ +[A-Za-z0-9_]+" lines "${import_tables}")
+string(REGEX REPLACE "\nExport Table:.*" "" import_tables "${import_tables}")
+string(REGEX MATCHALL "\n *[0-9]+ +[A-Za-z0-9_]+" lines "${import_tables}")
 set(routines "")
 foreach(line IN LISTS lines)
   string(REGEX REPLACE ".* " "" routine "${line}")
