@@ -228,6 +228,8 @@ bool MakePlainPath(wchar_t* finalPath)
     } else {
         return false;
     }
-    MoveMemory(plain, rest, (lstrlenW(rest) + 1) * sizeof(wchar_t));
+    // Forward, terminator included: the text only moves towards the start.
+    while ((*plain++ = *rest++) != L'\0') {
+    }
     return true;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/symbolic_link.h"
+
 // Enters a single-threaded apartment for the life of the object.
 class ComApartment {
 public:
@@ -42,13 +44,6 @@ void WriteFile(const std::wstring& path, const std::string& bytes);
 // Saves a real shortcut file (.lnk) pointing at a path or at an absolute list.
 void MakeShortcut(const std::wstring& lnkPath, const std::wstring& targetPath);
 void MakeShortcutToIdList(const std::wstring& lnkPath, const ITEMIDLIST* target);
-
-// Makes `link` a symbolic link to the file or folder `target`: as Windows
-// makes one where it can, else, under Wine, whose CreateSymbolicLinkW makes
-// nothing, as a Unix link (by the system's ln), which Wine presents as a plain
-// file or folder. Says which kind was made.
-enum class LinkKind { None, Windows, Unix };
-LinkKind MakeSymbolicLink(const std::wstring& link, const std::wstring& target, bool folder);
 
 // The shell's absolute list of a path, or null. Allocated by the shell: free
 // it with CoTaskMemFree (or ShellFree, which counts it as foreign).
