@@ -10,3 +10,10 @@ bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b)
         if (*a == L'\0') return true;
     return false;
 }
+
+bool StartsWithIgnoringAsciiCase(const wchar_t* text, const wchar_t* prefix)
+{
+    for (; *prefix != L'\0'; ++text, ++prefix)
+        if (FoldAscii(*text) != FoldAscii(*prefix)) return false;
+    return true;
+}

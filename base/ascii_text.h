@@ -4,3 +4,6 @@
 
 // True when the two zero-terminated texts are equal but for ASCII case.
 bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b);
+
+// True when `text` begins with `prefix` but for ASCII case.
+bool StartsWithIgnoringAsciiCase(const wchar_t* text, const wchar_t* prefix);

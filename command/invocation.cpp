@@ -7,7 +7,7 @@
 #include "shellns/folder_binding.h"
 #include "shellns/holders.h"
 #include "shellns/id_list.h"
-#include "shellns/shortcut_probe.h"
+#include "shellns/item_location.h"
 
 namespace {
 
@@ -75,21 +75,6 @@ LaunchAction ComposeExplorerLine(const LaunchFacts& facts, wchar_t* commandLine)
                : LaunchAction::OpenParentFolder;
 }
 
-// Room for any path Windows allows, from the shell's allocator: too much for
-// the stack of the shell's thread.
-class LongPathBuffer {
-public:
-    LongPathBuffer() : text_(static_cast<wchar_t*>(ShellAlloc(LONGEST_PATH * sizeof(wchar_t)))) {}
-    ~LongPathBuffer() { ShellFree(text_); }
-    LongPathBuffer(const LongPathBuffer&) = delete;
-    LongPathBuffer& operator=(const LongPathBuffer&) = delete;
-
-    wchar_t* get() const { return text_; }
-
-private:
-    wchar_t* text_;
-};
-
 bool StartProgram(const wchar_t* application, wchar_t* commandLine)
 {
     STARTUPINFOW startup = {};
@@ -144,7 +129,7 @@ LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* application, wchar_
 LaunchAction PlanInvocation(const ITEMIDLIST* selection, IdListHolder& target, wchar_t* application,
                             wchar_t* commandLine)
 {
-    if (selection) ProbeShortcut(selection, target.out(), nullptr);
+    if (selection) LocateItem(selection, target.out(), nullptr);
     if (!target) return LaunchAction::Nothing;
 
     LongPathBuffer path;

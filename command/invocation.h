@@ -1,7 +1,8 @@
 #pragma once
 // Carrying out the command when the user picks the item: the folder that
-// holds the shortcut's target is opened with the target selected, in the file
-// manager or in explorer.exe, or else by the shell's default verb.
+// holds the located item (a shortcut's target, a symbolic link's target, or
+// the item itself) is opened with that item selected, in the file manager or
+// in explorer.exe, or else by the shell's default verb.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -13,10 +14,10 @@ const int COMMAND_LINE_CAPACITY = 8452;
 // Room for the full path of the program to start, terminator included.
 const int APPLICATION_CAPACITY = MAX_PATH;
 
-// What the target yields, what FindFileManager answered and where the system
-// keeps explorer.exe.
+// What the located item (the target, below) yields, what FindFileManager
+// answered and where the system keeps explorer.exe.
 struct LaunchFacts {
-    const ITEMIDLIST* target;      // the shortcut's target list, or null
+    const ITEMIDLIST* target;      // the located item's list, or null
     const wchar_t* path;           // the target's whole file system path; empty when it has none
     const wchar_t* launcher;       // FindFileManager's launcher text
     const wchar_t* windowsFolder;  // the system's Windows folder
@@ -38,8 +39,8 @@ enum class LaunchAction {
 // content means nothing.
 LaunchAction DecideLaunch(const LaunchFacts& facts, wchar_t* application, wchar_t* commandLine);
 
-// All that picking the item does short of acting: reads the target of the
-// selection's one item (`selection` may be null) into `target`, which stays
+// All that picking the item does short of acting: locates the selection's
+// one item (`selection` may be null; LocateItem) into `target`, which stays
 // null when there is none, asks FindFileManager and decides, composing the
 // program's path and command line.
 LaunchAction PlanInvocation(const ITEMIDLIST* selection, IdListHolder& target, wchar_t* application,

@@ -4,7 +4,7 @@
 
 #include "command/selection.h"
 #include "shellns/holders.h"
-#include "shellns/shortcut_probe.h"
+#include "shellns/item_location.h"
 
 // "ファイルの場所を開く(&I)" and "フォルダーの場所を開く(&I)", and the same
 // without the access key.
@@ -31,17 +31,17 @@ HRESULT CopyCommandText(void* name, UINT cchMax, const void* text, UINT characte
 
 bool SelectionIsShortcut(const ITEMIDLIST* selection)
 {
-    return selection && ProbeShortcut(selection, nullptr, nullptr);
+    return selection && IsShortcutFile(selection);
 }
 
 const wchar_t* CommandText(const ITEMIDLIST* selection, TextForm form)
 {
     if (!selection) return nullptr;
-    IdListHolder target;
-    BOOL targetIsFolder = FALSE;
-    if (!ProbeShortcut(selection, target.out(), &targetIsFolder)) return nullptr;
-    if (form == TextForm::Menu) return targetIsFolder ? OPEN_FOLDER_LOCATION_TEXT : OPEN_FILE_LOCATION_TEXT;
-    return targetIsFolder ? OPEN_FOLDER_LOCATION_TITLE : OPEN_FILE_LOCATION_TITLE;
+    IdListHolder located;
+    BOOL isFolder = FALSE;
+    if (!LocateItem(selection, located.out(), &isFolder)) return nullptr;
+    if (form == TextForm::Menu) return isFolder ? OPEN_FOLDER_LOCATION_TEXT : OPEN_FILE_LOCATION_TEXT;
+    return isFolder ? OPEN_FOLDER_LOCATION_TITLE : OPEN_FILE_LOCATION_TITLE;
 }
 
 HRESULT QueryContextMenu(IDataObject* dataObject, HMENU menu, UINT indexMenu, UINT idCmdFirst)

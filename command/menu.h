@@ -4,8 +4,8 @@
 #include <shlobj.h>
 
 // Inserts the open-location item at `indexMenu` with the identifier
-// `idCmdFirst` when the data object holds exactly one shortcut file; its text
-// says whether the shortcut leads to a folder. 1 (one identifier used) when
+// `idCmdFirst` when the data object holds exactly one item that can be
+// located (LocateItem); its text says whether the located item is a folder. 1 (one identifier used) when
 // it inserted the item, S_OK when it inserted nothing, also for a null data
 // object.
 HRESULT QueryContextMenu(IDataObject* dataObject, HMENU menu, UINT indexMenu, UINT idCmdFirst);
@@ -17,15 +17,15 @@ HRESULT QueryContextMenu(IDataObject* dataObject, HMENU menu, UINT indexMenu, UI
 HRESULT GetCommandString(UINT_PTR idCmd, UINT type, CHAR* name, UINT cchMax);
 
 // True when the selection's one item (null: none) is a shortcut file: the
-// test under which the command shows. Only the item's path is read.
+// test under which the newer menu's command shows. Only the item's path is
+// read.
 bool SelectionIsShortcut(const ITEMIDLIST* selection);
 
 // How a text is shown: in a menu, with its access key, or as a title without.
 enum class TextForm { Menu, Title };
 
 // The command's text for the selection's one item (null: none), which says
-// whether the shortcut leads to a folder; null when the item is not a
-// shortcut file.
+// whether the item it locates is a folder; null when it locates nothing.
 const wchar_t* CommandText(const ITEMIDLIST* selection, TextForm form);
 
 // The menu texts, the "(&I)" making I the access key, and the same texts

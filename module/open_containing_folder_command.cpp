@@ -41,8 +41,8 @@ STDMETHODIMP_(ULONG) OpenContainingFolderCommand::Release()
     return left;
 }
 
-// Every selection gets a title, the file text when it is not one shortcut:
-// the state, not the title, hides the command.
+// Every selection gets a title, the menu item's, or the file text where the
+// menu shows nothing: the state, not the title, hides the command.
 STDMETHODIMP OpenContainingFolderCommand::GetTitle(IShellItemArray* psiItemArray, LPWSTR* ppszName)
 {
     if (!ppszName) return E_POINTER;
@@ -87,10 +87,13 @@ STDMETHODIMP OpenContainingFolderCommand::GetState(IShellItemArray* psiItemArray
     return S_OK;
 }
 
+// Registered for every item type, the command cannot tell a search's result
+// from an item in its own folder: it keeps to shortcuts, as its state says.
 // The shell gives no window to own what it may show.
 STDMETHODIMP OpenContainingFolderCommand::Invoke(IShellItemArray* psiItemArray, IBindCtx*)
 {
     IdListHolder selection(ReadSingleItem(psiItemArray));
+    if (!SelectionIsShortcut(selection.get())) return E_FAIL;
     return OpenTargetLocation(selection.get(), nullptr);
 }
 

@@ -5,7 +5,8 @@
 #include "base/com_ref.h"
 #include "module/object_heap.h"
 
-// The context-menu handler of shortcut files. One object, four interfaces,
+// The open-file-location context-menu handler of shortcut files and of the
+// other classes registration gives it to. One object, four interfaces,
 // one reference count; its only other state is the selection's data object.
 class OpenContainingFolderMenu final : public IContextMenu,
                                        public IShellExtInit,

@@ -10,6 +10,14 @@
 
 const wchar_t STOCK_OPEN_LOCATION_CLSID_TEXT[] = L"{37ea3a21-7493-4208-a011-7f9ea79ce9f5}";
 const wchar_t HANDLER_KEY_PATH[] = L"lnkfile\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
+const wchar_t* const OTHER_HANDLER_KEY_PATHS[OTHER_HANDLER_KEY_COUNT] = {
+    L".symlink\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu",
+    L"LibraryLocation\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu",
+    L"RecentDocument\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu",
+    L"Results\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu",
+    L"PinnedRecentDocument\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu",
+    L"RecommendationsFile\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu",
+};
 const wchar_t APPROVAL_KEY_PATH[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 
 namespace {
@@ -73,23 +81,46 @@ bool NativeClassRegistered()
            (type == REG_SZ || type == REG_EXPAND_SZ) && bytes > sizeof(wchar_t);
 }
 
-// Restores or deletes the handler key when it holds our class. False when an
-// owned entry could not be given back.
-bool UnregisterHandlerKey(RegistrationRegime regime)
+// From 6.0 on: switches the handler key at `path` from the stock class to
+// ours, leaving any other value alone. A key the system lacks is not created;
+// a link there, or a key that cannot be written, is a failure, and nothing is
+// written through it.
+bool SwitchHandlerKey(const wchar_t* path)
 {
+    RegistryKey handler(OpenKeyNotLink(HKEY_CLASSES_ROOT, path));
+    if (!handler) return KeyIsMissing(HKEY_CLASSES_ROOT, path);
+    return !DefaultValueIs(handler.get(), STOCK_OPEN_LOCATION_CLSID_TEXT) ||
+           SetText(handler.get(), L"", HANDLER_CLSID_TEXT);
+}
+
+// From 6.0 on: gives the handler key at `path` back to the stock class when
+// it holds ours. A key that cannot be opened, or is a link, is not ours,
+// whatever its target holds. False when an owned key could not be given back.
+bool GiveBackHandlerKey(const wchar_t* path)
+{
+    RegistryKey handler(OpenKeyNotLink(HKEY_CLASSES_ROOT, path));
+    return !handler || !DefaultValueIs(handler.get(), HANDLER_CLSID_TEXT) ||
+           SetText(handler.get(), L"", STOCK_OPEN_LOCATION_CLSID_TEXT);
+}
+
+// Gives every handler key back that holds our class: from 6.0 on lnkfile's
+// and the other classes', before 6.0 lnkfile's, which is deleted. False when
+// an owned entry could not be given back.
+bool UnregisterHandlerKeys(RegistrationRegime regime)
+{
+    if (regime == RegistrationRegime::VistaOrLater) {
+        bool ok = GiveBackHandlerKey(HANDLER_KEY_PATH);
+        for (const wchar_t* path : OTHER_HANDLER_KEY_PATHS) ok = GiveBackHandlerKey(path) && ok;
+        return ok;
+    }
     bool owned = false;
     {
-        // A link there is not ours, whatever its target holds.
         RegistryKey handler(OpenKeyNotLink(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
         owned = handler && DefaultValueIs(handler.get(), HANDLER_CLSID_TEXT);
     }
     if (!owned) return true;
-    if (regime == RegistrationRegime::BeforeVista) {
-        RegistryKey parent(OpenKey(HKEY_CLASSES_ROOT, kHandlerParentPath));
-        return parent && DeleteKeyTree(parent.get(), kHandlerKeyName);
-    }
-    RegistryKey handler(OpenKeyNotLink(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
-    return handler && SetText(handler.get(), L"", STOCK_OPEN_LOCATION_CLSID_TEXT);
+    RegistryKey parent(OpenKey(HKEY_CLASSES_ROOT, kHandlerParentPath));
+    return parent && DeleteKeyTree(parent.get(), kHandlerKeyName);
 }
 
 }  // namespace
@@ -137,11 +168,16 @@ HRESULT RegisterServer(RegistrationRegime regime, RegistrationView view, const w
         if (!lnkfile) return E_FAIL;
         if (switchHandler) ok = RegisterHandlerKeyBeforeVista(lnkfile.get());
     } else {
+        // Shortcut files' key must be there; the other classes' keys are
+        // switched where this Windows has them.
         RegistryKey handler(OpenKeyNotLink(HKEY_CLASSES_ROOT, HANDLER_KEY_PATH));
         if (!handler) return E_FAIL;
-        // Another handler's class, or ours already, is left as it is.
-        if (switchHandler && DefaultValueIs(handler.get(), STOCK_OPEN_LOCATION_CLSID_TEXT))
-            ok = SetText(handler.get(), L"", HANDLER_CLSID_TEXT);
+        if (switchHandler) {
+            // Another handler's class, or ours already, is left as it is.
+            if (DefaultValueIs(handler.get(), STOCK_OPEN_LOCATION_CLSID_TEXT))
+                ok = SetText(handler.get(), L"", HANDLER_CLSID_TEXT);
+            for (const wchar_t* path : OTHER_HANDLER_KEY_PATHS) ok = SwitchHandlerKey(path) && ok;
+        }
     }
 
     {
@@ -161,7 +197,7 @@ HRESULT UnregisterServer(RegistrationRegime regime, RegistrationView view)
     // While the native class serves Explorer the handler key stays ours.
     // Asked before this view's own class key is deleted.
     const bool giveBackHandler = view == RegistrationView::Native || !NativeClassRegistered();
-    bool ok = !giveBackHandler || UnregisterHandlerKey(regime);
+    bool ok = !giveBackHandler || UnregisterHandlerKeys(regime);
     {
         RegistryKey clsid(OpenKey(HKEY_CLASSES_ROOT, L"CLSID"));
         ok = clsid && DeleteKeyTree(clsid.get(), HANDLER_CLSID_TEXT) && ok;

@@ -103,4 +103,13 @@ HKEY CreateKeyNotLink(HKEY parent, const wchar_t* name)
     return RefuseLink(CreateKeyWith(parent, name, REG_OPTION_OPEN_LINK));
 }
 
+bool KeyIsMissing(HKEY parent, const wchar_t* path)
+{
+    HKEY key = nullptr;
+    // Any access at all: a key that denies reading is still there.
+    const LONG status = OpenKeyOrLink(parent, path, 0, &key);
+    if (status == ERROR_SUCCESS) RegCloseKey(key);
+    return status == ERROR_FILE_NOT_FOUND;
+}
+
 bool DeleteKeyTree(HKEY parent, const wchar_t* name) { return DeleteKeyTreeAt(parent, name, 1); }

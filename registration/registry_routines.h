@@ -18,6 +18,10 @@ HKEY CreateKey(HKEY parent, const wchar_t* name);
 HKEY OpenKeyNotLink(HKEY parent, const wchar_t* path);
 HKEY CreateKeyNotLink(HKEY parent, const wchar_t* name);
 
+// True only when the registry says there is no key at `path`: a key that is
+// there but cannot be opened, and a link, are not missing.
+bool KeyIsMissing(HKEY parent, const wchar_t* path);
+
 // Deletes `name` below `parent` with all its subkeys, as far as it can. A
 // subkey that resists is stepped over. A symbolic link is deleted as the link
 // itself and never followed; the walk stops at the registry's deepest level.

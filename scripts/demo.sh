@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Shows NorrvaneShLnk doing its main job in a Wine prefix of its own that
 # looks like Windows 6.x: the stock open-file-location handler of shortcut
-# files is in force, the system's own regsvr32 registers the DLL in its
-# place, shortcuts are right-clicked and their item picked (the file manager
-# Norrvane, then explorer.exe, receive the command line), the command of
-# Windows 11's first menu is asked and picked as Explorer does, and
-# regsvr32 /u gives the stock handler back.
+# files and of the other classes that offer the command is in force, the
+# system's own regsvr32 registers the DLL in its place, shortcuts, a search
+# result and a symbolic link are right-clicked and their item picked (the
+# file manager Norrvane, then explorer.exe, receive the command line), the
+# command of Windows 11's first menu is asked and picked as Explorer does,
+# and regsvr32 /u gives the stock handler back everywhere.
 #
 # Wine's own context menus load no shell extensions, so a right-click host
 # does what the shell does: it creates the handler registered for shortcut
@@ -32,6 +33,11 @@ HANDLER_CLSID='{6b1f0c3e-9a52-4d17-8e3b-2c4f5a7d9e01}'
 STOCK_CLSID='{37ea3a21-7493-4208-a011-7f9ea79ce9f5}'
 CLASS_KEY="HKCR\\CLSID\\$HANDLER_CLSID"
 APPROVAL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'
+# The other classes whose items Windows offers the command for: symbolic
+# links, a library's locations, recent and pinned files, recommended files
+# and search results.
+OTHER_CLASSES=(.symlink LibraryLocation RecentDocument Results PinnedRecentDocument RecommendationsFile)
+other_key() { printf 'HKCR\\%s\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu' "$1"; }
 
 step=0
 bold='' plain=''
@@ -100,10 +106,23 @@ make_prefix() {
   fi
   on_wine reg add 'HKCU\Software\Wine' /v Version /d win7 /f >/dev/null
   on_wine reg add "$HANDLER_KEY" /ve /d "$STOCK_CLSID" /f >/dev/null
+  local class
+  for class in "${OTHER_CLASSES[@]}"; do on_wine reg add "$(other_key "$class")" /ve /d "$STOCK_CLSID" /f >/dev/null; done
   note "$PREFIX"
   note "$(on_wine cmd /c ver | tr -d '\r' | sed '/^$/d')"
   note "The stock handler of shortcut files ($STOCK_CLSID):"
   show_key "$HANDLER_KEY"
+  note "and of the other classes that offer the command:"
+  show_other_keys
+}
+
+# Each other class's handler: its class name and the CLSID it names.
+show_other_keys() {
+  local class value
+  for class in "${OTHER_CLASSES[@]}"; do
+    value=$(on_wine reg query "$(other_key "$class")" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ    //p')
+    printf '   %-21s %s\n' "$class" "${value:-(no key)}"
+  done
 }
 
 register_dll() {
@@ -114,6 +133,7 @@ register_dll() {
   fi
   note "regsvr32 reports success; what DllRegisterServer wrote:"
   show_key "$HANDLER_KEY"
+  show_other_keys
   show_key "$CLASS_KEY" /s
   show_key "$APPROVAL_KEY" /v "$HANDLER_CLSID"
 }
@@ -132,7 +152,14 @@ unregister_dll() {
     note "it is not the stock handler!"
     return 1
   fi
-  note "the stock handler is back"
+  note "the stock handler is back; the other classes':"
+  local others
+  others=$(show_other_keys)
+  printf '%s\n' "$others"
+  if [ "$(grep -cF "$STOCK_CLSID" <<<"$others")" != "${#OTHER_CLASSES[@]}" ]; then
+    note "not all of them are the stock handler!"
+    return 1
+  fi
   if on_wine reg query "$CLASS_KEY" >/dev/null 2>&1; then
     note "the class key is still there!"
     return 1
@@ -243,6 +270,22 @@ pick_windows11_command() {
   host --explorer-command "$DLL_WINDOWS" "$clsid" 'C:\demo\Report, final.txt'
 }
 
+# What else Windows offers the command for: a search result, whose list runs
+# through the search folder (here the host hands over the file's own), and a
+# symbolic link. Each through its class's registered handler.
+pick_beyond_shortcuts() {
+  heading "Right-click and pick: a search result and a symbolic link"
+  ln -sfn "$PREFIX/drive_c/demo/Docs" "$PREFIX/drive_c/demo/DocsLink"
+  note 'C:\demo\DocsLink         -> C:\demo\Docs (a symbolic link)'
+  printf '   %s\n' 'C:\demo\Report, final.txt, found by a search (class Results): the file itself'
+  host --class Results 'C:\demo\Report, final.txt' --invoke
+  printf '   %s\n' 'C:\demo\DocsLink (class .symlink)'
+  host --class .symlink 'C:\demo\DocsLink' --invoke
+  note "Windows selects the link's target, C:\demo\Docs, in its folder. Wine shows a" \
+       "Unix link as a plain folder, so here the link itself is selected: its final" \
+       "path is taken only for what the file system calls a symbolic link."
+}
+
 pick_with_stock_verb() {
   heading "Right-click and pick, with the stock folder verb \"open\""
   on_wine reg add 'HKCR\Folder\shell' /ve /d open /f >/dev/null
@@ -273,6 +316,7 @@ main() {
   build_tools
   make_shortcuts
   pick_with_file_manager
+  pick_beyond_shortcuts
   pick_windows11_command
   pick_with_stock_verb
   unregister_dll

@@ -4,12 +4,11 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "shellns/holders.h"
+
 // The absolute list of a file system path, or null. The caller frees it
 // with ShellFree.
 ITEMIDLIST* ParsePathToIdList(const wchar_t* path);
-
-// Room for the longest file system path Windows allows, terminator included.
-const DWORD LONGEST_PATH = 32768;
 
 // Writes the file system path of an absolute list into `path` (LONGEST_PATH
 // characters). TRUE only when the list has a path and the whole of it was

@@ -6,6 +6,24 @@
 
 #include "shellns/id_list.h"
 
+// Room for the longest file system path Windows allows, terminator included.
+const DWORD LONGEST_PATH = 32768;
+
+// A buffer of LONGEST_PATH characters from the shell's allocator: too much
+// for the stack of the shell's thread. get() is null when it could not be had.
+class LongPathBuffer {
+public:
+    LongPathBuffer() : text_(static_cast<wchar_t*>(ShellAlloc(LONGEST_PATH * sizeof(wchar_t)))) {}
+    ~LongPathBuffer() { ShellFree(text_); }
+    LongPathBuffer(const LongPathBuffer&) = delete;
+    LongPathBuffer& operator=(const LongPathBuffer&) = delete;
+
+    wchar_t* get() const { return text_; }
+
+private:
+    wchar_t* text_;
+};
+
 class IdListHolder {
 public:
     explicit IdListHolder(ITEMIDLIST* list = nullptr) : list_(list) {}

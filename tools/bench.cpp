@@ -1,14 +1,20 @@
-// Measures what a right-click on a shortcut costs with the open-location
-// handler, against the shell work that the same answer needs anyway.
+// Measures what a right-click costs with the open-location handler, against
+// the shell work that the same answer needs anyway.
 //
 // In a scratch folder it saves shortcuts to a file, to a folder, to "My
-// Computer" and to a file it then deletes. For each it times, interleaved in
-// one run so that drift hits both alike:
+// Computer" and to a file it then deletes, and it takes a plain file and a
+// symbolic link to a folder (a Unix link under Wine, which shows it as a
+// plain folder). For each it times, interleaved in one run so that drift hits
+// both alike:
 //   handler  the handler's QueryContextMenu on the shell's own data object;
 //   floor    the shell calls that answer needs, made directly: the selection
 //            from the data object (its clipboard format looked up once), the
-//            item's path, its folder, its link, the target's list, the
-//            target's folder and attributes, and the same InsertMenuW.
+//            item's parsing name, parsed back and named again, its path; for
+//            a shortcut its folder, its link, the target's list, the target's
+//            folder and attributes; for anything else the file attributes
+//            (and for a symbolic link its tag, its final path and that path's
+//            list) and the located item's folder and attributes; and the same
+//            InsertMenuW.
 // The item inserted is taken out again outside the timed region.
 //
 // Then the command of the newer menu: for a plain file, a shortcut and two
@@ -42,6 +48,7 @@
 #include "command/file_manager.h"
 #include "command/invocation.h"
 #include "command/menu.h"
+#include "symbolic_link.h"
 #include "utf8.h"
 
 namespace {
@@ -241,15 +248,64 @@ IShellItemArray* ShellItemArrayFor(const std::vector<std::wstring>& paths)
 
 // --- The floor: the shell work the right-click answer needs, done directly. ---
 
-// Binds an absolute list on the desktop; the desktop itself for an empty list.
-HRESULT BindAbsolute(IShellFolder* desktop, const ITEMIDLIST* list, IShellFolder** folder)
+// Whether the item of an absolute list is a folder, by its folder's answer.
+void FloorFolderFlag(const ITEMIDLIST* list, BOOL* isFolder)
 {
-    if (list->mkid.cb == 0) {
-        desktop->AddRef();
-        *folder = desktop;
-        return S_OK;
+    IShellFolder* parent = nullptr;
+    const ITEMIDLIST* child = nullptr;
+    if (SHBindToParent(list, IID_IShellFolder, reinterpret_cast<void**>(&parent), &child) != S_OK) return;
+    SFGAOF attributes = SFGAO_FOLDER;
+    parent->GetAttributesOf(1, &child, &attributes);
+    *isFolder = (attributes & SFGAO_FOLDER) ? TRUE : FALSE;
+    parent->Release();
+}
+
+// The list of the item a path names, as the desktop parses it.
+ITEMIDLIST* FloorParse(IShellFolder* desktop, const wchar_t* name)
+{
+    ITEMIDLIST* list = nullptr;
+    desktop->ParseDisplayName(nullptr, nullptr, const_cast<wchar_t*>(name), nullptr, &list, nullptr);
+    return list;
+}
+
+// The target of the shortcut `real` names, and whether it is a folder.
+void FloorShortcut(const ITEMIDLIST* real, BOOL* isFolder)
+{
+    IShellFolder* folder = nullptr;
+    const ITEMIDLIST* child = nullptr;
+    IShellLinkW* link = nullptr;
+    ITEMIDLIST* target = nullptr;
+    if (SHBindToParent(real, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child) == S_OK &&
+        folder->GetUIObjectOf(nullptr, 1, &child, IID_IShellLinkW, nullptr, reinterpret_cast<void**>(&link)) == S_OK) {
+        link->GetIDList(&target);
+        if (target) FloorFolderFlag(target, isFolder);
     }
-    return desktop->BindToObject(list, nullptr, IID_IShellFolder, reinterpret_cast<void**>(folder));
+    CoTaskMemFree(target);
+    if (link) link->Release();
+    if (folder) folder->Release();
+}
+
+// The final target of the symbolic link at `path`, or null when it is none.
+ITEMIDLIST* FloorLinkTarget(IShellFolder* desktop, const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return nullptr;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE link = CreateFileW(path, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    const bool symbolic = link != INVALID_HANDLE_VALUE &&
+                          GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag) &&
+                          tag.ReparseTag == IO_REPARSE_TAG_SYMLINK;
+    if (link != INVALID_HANDLE_VALUE) CloseHandle(link);
+    if (!symbolic) return nullptr;
+    HANDLE target =
+        CreateFileW(path, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE) return nullptr;
+    static wchar_t finalPath[32768];
+    const DWORD length = GetFinalPathNameByHandleW(target, finalPath, 32768, 0);
+    CloseHandle(target);
+    return length > 4 && length < 32768 ? FloorParse(desktop, finalPath + 4) : nullptr;
 }
 
 // TRUE when the item could be inserted; `isFolder` says which text it took.
@@ -268,46 +324,38 @@ bool FloorRightClick(IDataObject* data, CLIPFORMAT format, HMENU menu, BOOL* isF
     const UINT folderItems = ILGetSize(folderList) - sizeof(USHORT);
     const UINT itemSize = ILGetSize(item);
     bool inserted = false;
-    if (folderItems + itemSize <= sizeof absolute) {
+    IShellFolder* desktop = nullptr;
+    if (folderItems + itemSize <= sizeof absolute && SHGetDesktopFolder(&desktop) == S_OK) {
         std::memcpy(absolute, folderList, folderItems);
         std::memcpy(absolute + folderItems, item, itemSize);
-        wchar_t path[MAX_PATH];
-        path[0] = L'\0';
-        SHGetPathFromIDListW(reinterpret_cast<const ITEMIDLIST*>(absolute), path);
-
-        IShellFolder* desktop = nullptr;
-        IShellFolder* folder = nullptr;
-        IShellLinkW* link = nullptr;
-        ITEMIDLIST* target = nullptr;
-        IShellFolder* targetFolder = nullptr;
-        if (path[0] && SHGetDesktopFolder(&desktop) == S_OK && BindAbsolute(desktop, folderList, &folder) == S_OK &&
-            folder->GetUIObjectOf(nullptr, 1, &item, IID_IShellLinkW, nullptr, reinterpret_cast<void**>(&link)) ==
-                S_OK) {
-            link->GetIDList(&target);
-            if (target) {
-                // The target's parent part: the list cut before its last item.
-                const ITEMIDLIST* last = ILFindLastID(target);
-                const UINT parentItems = static_cast<UINT>(reinterpret_cast<const BYTE*>(last) -
-                                                           reinterpret_cast<const BYTE*>(target));
-                BYTE parent[4096];
-                if (parentItems + sizeof(USHORT) <= sizeof parent) {
-                    std::memcpy(parent, target, parentItems);
-                    std::memset(parent + parentItems, 0, sizeof(USHORT));
-                    if (BindAbsolute(desktop, reinterpret_cast<const ITEMIDLIST*>(parent), &targetFolder) == S_OK) {
-                        SFGAOF attributes = SFGAO_FOLDER;
-                        targetFolder->GetAttributesOf(1, &last, &attributes);
-                        *isFolder = (attributes & SFGAO_FOLDER) ? TRUE : FALSE;
-                    }
-                }
+        // The item where it lives: its parsing name, parsed back and named again.
+        wchar_t* name = nullptr;
+        wchar_t* again = nullptr;
+        ITEMIDLIST* real = nullptr;
+        if (SHGetNameFromIDList(reinterpret_cast<const ITEMIDLIST*>(absolute), SIGDN_DESKTOPABSOLUTEPARSING, &name) ==
+            S_OK) {
+            real = FloorParse(desktop, name);
+            if (real) SHGetNameFromIDList(real, SIGDN_DESKTOPABSOLUTEPARSING, &again);
+        }
+        if (real && again && lstrcmpiW(name, again) == 0) {
+            wchar_t path[MAX_PATH];
+            path[0] = L'\0';
+            SHGetPathFromIDListEx(real, path, MAX_PATH, GPFIDL_DEFAULT);
+            const int length = lstrlenW(path);
+            if (length >= 4 && lstrcmpiW(path + length - 4, L".lnk") == 0) {
+                FloorShortcut(real, isFolder);
+            } else {
+                ITEMIDLIST* target = path[0] ? FloorLinkTarget(desktop, path) : nullptr;
+                FloorFolderFlag(target ? target : real, isFolder);
+                CoTaskMemFree(target);
             }
             InsertMenuW(menu, 0, MF_BYPOSITION | MF_STRING, 1, *isFolder ? L"folder" : L"file");
             inserted = true;
         }
-        if (targetFolder) targetFolder->Release();
-        CoTaskMemFree(target);
-        if (link) link->Release();
-        if (folder) folder->Release();
-        if (desktop) desktop->Release();
+        CoTaskMemFree(again);
+        CoTaskMemFree(real);
+        CoTaskMemFree(name);
+        desktop->Release();
     }
     GlobalUnlock(medium.hGlobal);
     ReleaseStgMedium(&medium);
@@ -345,7 +393,7 @@ typedef HRESULT(STDAPICALLTYPE* GetClassObjectRoutine)(REFCLSID, REFIID, void**)
 
 struct Kind {
     const char* name;
-    std::wstring lnk;
+    std::wstring item;
     IDataObject* data = nullptr;
     IContextMenu* handler = nullptr;
     std::vector<double> handlerSamples;
@@ -452,23 +500,29 @@ int Run(const std::wstring& dllPath, int iterations)
     ITEMIDLIST* computer = nullptr;
     Check("SHGetSpecialFolderLocation(CSIDL_DRIVES)", SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer));
 
-    Kind kinds[4];
+    Kind kinds[6];
     kinds[0].name = "file";
-    kinds[0].lnk = folder + L"\\Report.lnk";
-    SaveShortcut(kinds[0].lnk, targetFile);
+    kinds[0].item = folder + L"\\Report.lnk";
+    SaveShortcut(kinds[0].item, targetFile);
     kinds[1].name = "folder";
-    kinds[1].lnk = folder + L"\\Docs.lnk";
-    SaveShortcut(kinds[1].lnk, targetFolder);
+    kinds[1].item = folder + L"\\Docs.lnk";
+    SaveShortcut(kinds[1].item, targetFolder);
     kinds[2].name = "virtual";
-    kinds[2].lnk = folder + L"\\My Computer.lnk";
-    SaveShortcut(kinds[2].lnk, L"", computer);
+    kinds[2].item = folder + L"\\My Computer.lnk";
+    SaveShortcut(kinds[2].item, L"", computer);
     kinds[3].name = "deleted";
-    kinds[3].lnk = folder + L"\\Old notes.lnk";
-    SaveShortcut(kinds[3].lnk, goneFile);
+    kinds[3].item = folder + L"\\Old notes.lnk";
+    SaveShortcut(kinds[3].item, goneFile);
     DeleteFileW(goneFile.c_str());
+    kinds[4].name = "plain";
+    kinds[4].item = targetFile;
+    kinds[5].name = "symlink";
+    kinds[5].item = folder + L"\\DocsLink";
+    const LinkKind linkKind = MakeSymbolicLink(kinds[5].item, targetFolder, true);
+    if (linkKind == LinkKind::None) Fail("making a symbolic link", HRESULT_FROM_WIN32(GetLastError()));
 
     for (Kind& kind : kinds) {
-        kind.data = ShellDataObjectFor(kind.lnk);
+        kind.data = ShellDataObjectFor(kind.item);
         IShellExtInit* init = nullptr;
         Check("CreateInstance", factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)));
         Check("Initialize", init->Initialize(nullptr, kind.data, nullptr));
@@ -489,10 +543,10 @@ int Run(const std::wstring& dllPath, int iterations)
     subjects[0].name = "file";
     subjects[0].paths = {targetFile};
     subjects[1].name = "shortcut";
-    subjects[1].paths = {kinds[0].lnk};
+    subjects[1].paths = {kinds[0].item};
     subjects[1].shown = true;
     subjects[2].name = "two";
-    subjects[2].paths = {kinds[0].lnk, kinds[1].lnk};
+    subjects[2].paths = {kinds[0].item, kinds[1].item};
     subjects[2].batch = kCountOnlyBatch;
     for (StateSubject& subject : subjects) subject.items = ShellItemArrayFor(subject.paths);
 
@@ -562,7 +616,7 @@ int Run(const std::wstring& dllPath, int iterations)
         Fail("DecideLaunch for the hexadecimal target", E_FAIL);
 
     std::printf("right-click: QueryContextMenu, median us per call, %d calls each, interleaved\n", iterations);
-    std::printf("%-9s %10s %10s %7s  %s\n", "shortcut", "handler", "floor", "ratio", "item");
+    std::printf("%-9s %10s %10s %7s  %s\n", "item", "handler", "floor", "ratio", "text");
     double worst = 0;
     for (Kind& kind : kinds) {
         const double handler = Median(kind.handlerSamples);
@@ -574,6 +628,8 @@ int Run(const std::wstring& dllPath, int iterations)
                     kind.handlerFolder == kind.floorFolder ? "" : " (floor disagrees)");
     }
     std::printf("worst ratio %.3f\n", worst);
+    if (linkKind == LinkKind::Unix)
+        std::printf("symlink: a Unix link, which this system shows as a plain folder: located as itself\n");
     std::printf("RegisterClipboardFormatW alone (the handler's per call, not the floor's) %.1f\n\n",
                 Median(formatSamples));
     std::printf("command state: GetState, median us per call, %d batches of %d (two items: %d) calls each, "
@@ -608,7 +664,10 @@ int Run(const std::wstring& dllPath, int iterations)
     for (Kind& kind : kinds) {
         kind.handler->Release();
         kind.data->Release();
-        DeleteFileW(kind.lnk.c_str());
+        if (&kind == &kinds[5])
+            RemoveDirectoryW(kind.item.c_str());
+        else if (&kind != &kinds[4])
+            DeleteFileW(kind.item.c_str());
     }
     factory->Release();
     CoTaskMemFree(computer);

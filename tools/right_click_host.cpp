@@ -1,5 +1,7 @@
 // Does with the open-location handler what the shell does when the user
-// right-clicks one file: finds the handler registered for shortcut files,
+// right-clicks one file: finds the handler registered for shortcut files (or,
+// with --class, for another class that offers the command, as the shell does
+// for a symbolic link or a search result),
 // creates it, hands it the shell's own data object for the file, lets it fill
 // a real popup menu and asks for its verb; with --invoke it also picks the
 // item. Everything it learns goes to standard output in UTF-8. With --hold it
@@ -13,7 +15,7 @@
 // asks for its state and title; with --invoke it also picks it. It exits with
 // 0 only when the DLL made the class and the class answered both.
 //
-// usage: right_click_host FILE [--invoke | --hold]
+// usage: right_click_host [--class CLASS] FILE [--invoke | --hold]
 //        right_click_host --explorer-command DLL CLSID FILE [--invoke]
 #include <windows.h>
 #include <shlobj.h>
@@ -26,8 +28,6 @@
 #include "utf8.h"
 
 namespace {
-
-const wchar_t kHandlerKey[] = L"lnkfile\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
 
 void Print(const std::wstring& text)
 {
@@ -43,12 +43,13 @@ std::wstring Hex(HRESULT status)
     return text;
 }
 
-// The CLSID text that the shell would load for shortcut files' open-location
-// handler; empty when it is not registered.
-std::wstring RegisteredHandler()
+// The CLSID text that the shell would load for the open-location handler of
+// the class `className`; empty when it is not registered.
+std::wstring RegisteredHandler(const wchar_t* className)
 {
+    const std::wstring path = std::wstring(className) + L"\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kHandlerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::wstring();
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::wstring();
     wchar_t text[64] = L"";
     DWORD bytes = sizeof text - sizeof(wchar_t);
     if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &bytes) != ERROR_SUCCESS)
@@ -102,9 +103,9 @@ void HoldUntilInputEnds()
     }
 }
 
-int RightClick(const wchar_t* path, bool invoke, bool hold)
+int RightClick(const wchar_t* className, const wchar_t* path, bool invoke, bool hold)
 {
-    const std::wstring clsidText = RegisteredHandler();
+    const std::wstring clsidText = RegisteredHandler(className);
     Print(L"handler: " + (clsidText.empty() ? std::wstring(L"(none registered)") : clsidText));
     CLSID clsid;
     if (clsidText.empty() || FAILED(CLSIDFromString(clsidText.c_str(), &clsid))) return 1;
@@ -247,19 +248,20 @@ int main()
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const bool explorerCommand = argc >= 2 && lstrcmpW(argv[1], L"--explorer-command") == 0;
-    const int fileArgument = explorerCommand ? 4 : 1;
+    const bool ofClass = argc >= 3 && lstrcmpW(argv[1], L"--class") == 0;
+    const int fileArgument = explorerCommand ? 4 : ofClass ? 3 : 1;
     const bool option = argc == fileArgument + 2;
     const bool invoke = option && lstrcmpW(argv[fileArgument + 1], L"--invoke") == 0;
     const bool hold = option && !explorerCommand && lstrcmpW(argv[fileArgument + 1], L"--hold") == 0;
     if (argc != fileArgument + 1 && !invoke && !hold) {
-        Print(L"usage: right_click_host FILE [--invoke | --hold]");
+        Print(L"usage: right_click_host [--class CLASS] FILE [--invoke | --hold]");
         Print(L"       right_click_host --explorer-command DLL CLSID FILE [--invoke]");
         LocalFree(argv);
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const int result = explorerCommand ? RunExplorerCommand(argv[2], argv[3], argv[4], invoke)
-                                       : RightClick(argv[1], invoke, hold);
+                                       : RightClick(ofClass ? argv[2] : L"lnkfile", argv[fileArgument], invoke, hold);
     CoUninitialize();
     LocalFree(argv);
     return result;

@@ -28,6 +28,7 @@ static const wchar_t kHandlerClassKey[] = L"CLSID\\{6b1f0c3e-9a52-4d17-8e3b-2c4f
 static const wchar_t kHandlerClassText[] = L"{6b1f0c3e-9a52-4d17-8e3b-2c4f5a7d9e01}";
 static const wchar_t kStockClassText[] = L"{37ea3a21-7493-4208-a011-7f9ea79ce9f5}";
 static const wchar_t kHandlerKey[] = L"lnkfile\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
+static const wchar_t kResultsKey[] = L"Results\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
 static const wchar_t kApprovalKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 static const wchar_t kScratchKey[] = L"Software\\NorrvaneArm64Test";
 /* "ファイルの場所を開く(&I)", and the same without the access key. */
@@ -115,16 +116,19 @@ static void CheckRegistration(const wchar_t *dllPath)
     RegOverridePredefKey(HKEY_CLASSES_ROOT, classes);
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
     SetText(HKEY_CLASSES_ROOT, kHandlerKey, NULL, kStockClassText);
+    SetText(HKEY_CLASSES_ROOT, kResultsKey, NULL, kStockClassText);
     SetText(HKEY_CLASSES_ROOT, L"CLSID", NULL, NULL);
     SetText(HKEY_LOCAL_MACHINE, kApprovalKey, NULL, NULL);
 
     CheckResult(dll.registerServer(), S_OK, "DllRegisterServer");
     Check(TextIs(HKEY_CLASSES_ROOT, kHandlerKey, NULL, kHandlerClassText), "the shortcut handler key names our class");
+    Check(TextIs(HKEY_CLASSES_ROOT, kResultsKey, NULL, kHandlerClassText), "the search results' key names our class");
     wsprintfW(path, L"%s\\InProcServer32", kHandlerClassKey);
     Check(TextIs(HKEY_CLASSES_ROOT, path, NULL, dllPath), "the class's server is this DLL");
     Check(TextIs(HKEY_CLASSES_ROOT, path, L"ThreadingModel", L"Apartment"), "the class is apartment-threaded");
     CheckResult(dll.unregisterServer(), S_OK, "DllUnregisterServer");
     Check(TextIs(HKEY_CLASSES_ROOT, kHandlerKey, NULL, kStockClassText), "the stock handler's class is written back");
+    Check(TextIs(HKEY_CLASSES_ROOT, kResultsKey, NULL, kStockClassText), "and to the search results' key");
     Check(!KeyExists(HKEY_CLASSES_ROOT, kHandlerClassKey), "the class key is gone");
 
     RegOverridePredefKey(HKEY_CLASSES_ROOT, NULL);
@@ -193,13 +197,14 @@ static BOOL RecordedStartIs(const wchar_t *record, const wchar_t *expected)
     return FALSE;
 }
 
-/* A right-click on the shortcut at `shortcut` (to `target`) and the pick of
-   the item, as Explorer makes them; the file manager is `fileManager`. */
-static void CheckMenu(const wchar_t *shortcut, const wchar_t *target, const wchar_t *fileManager,
+/* A right-click on the item at `item` and the pick of the menu item, as
+   Explorer makes them: the file manager `fileManager` must select `target`
+   (a shortcut's target, or a plain file itself). */
+static void CheckMenu(const wchar_t *item, const wchar_t *target, const wchar_t *fileManager,
                       const wchar_t *record)
 {
-    IDataObject *data = DataObjectFor(shortcut);
-    Check(data != NULL, "the shell's data object for the shortcut");
+    IDataObject *data = DataObjectFor(item);
+    Check(data != NULL, "the shell's data object for the item");
     IShellExtInit *init = NewObject(&kHandlerClass, &IID_IShellExtInit);
     Check(init != NULL, "the factory makes the handler");
     if (!data || !init) return;
@@ -224,6 +229,7 @@ static void CheckMenu(const wchar_t *shortcut, const wchar_t *target, const wcha
     wchar_t expected[3 * MAX_PATH];
     wsprintfW(expected, L"%s\t\"%s\" /select,%s", fileManager, fileManager, target);
     Check(RecordedStartIs(record, expected), "the file manager started with the target selected");
+    DeleteFileW(record);
     DestroyMenu(menu);
 
     IContextMenu_Release(handler);
@@ -314,6 +320,7 @@ static UINT RunChecks(const wchar_t *dllPath)
     SetText(HKEY_CLASSES_ROOT, L"Folder\\shell\\Norrvane\\command", NULL, command);
 
     CheckMenu(shortcut, target, fileManager, record);
+    CheckMenu(target, target, fileManager, record);
     CheckCommandState(shortcut, ECS_ENABLED, "the command shows for one shortcut");
     CheckCommandState(target, ECS_HIDDEN, "the command hides for a plain file");
     CheckResult(dll.canUnloadNow(), S_OK, "DllCanUnloadNow once everything is released");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/module_identity.h"
+#include "base/test_seams.h"
 #include "command/menu.h"
 #include "module/module.h"
 #include "shellns/folder_binding.h"
@@ -436,6 +437,7 @@ public:
         longestTarget_ = deepFolder + L"\\" + std::wstring(MAX_PATH - 1 - deepFolder.size() - 5, L'm') + L".txt";
         WriteFile(longestTarget_, "longest");
         MakeShortcut(folder_.file(L"to longest.lnk"), longestTarget_);
+        linkKind_ = MakeSymbolicLink(folder_.file(L"DocsLink"), folder_.file(L"Docs"), true);
     }
 
     std::wstring file(const std::wstring& name) const { return folder_.file(name); }
@@ -446,6 +448,8 @@ public:
     // "to longest.lnk", MAX_PATH - 1 characters.
     const std::wstring& longTarget() const { return longTarget_; }
     const std::wstring& longestTarget() const { return longestTarget_; }
+    // How "DocsLink", a symbolic link to "Docs", was made.
+    LinkKind linkKind() const { return linkKind_; }
 
 private:
     static std::wstring HexOf(const ITEMIDLIST* list)
@@ -460,7 +464,11 @@ private:
     std::wstring computerHex_;
     std::wstring longTarget_;
     std::wstring longestTarget_;
+    LinkKind linkKind_ = LinkKind::None;
 };
+
+// The file system's answer on symbolic links, where it shows none of them.
+bool SaysLink(const wchar_t*) { return true; }
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -477,25 +485,45 @@ protected:
 TEST_F(EndToEnd, FileManagerSelectsTheTarget)
 {
     const std::wstring fileManager = programs_ + L"\\Norrvane.exe";
+    const std::wstring selectDocs = L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Docs");
     verbs_.UseFileManager(fileManager);
 
     struct Case {
-        const wchar_t* shortcut;
+        const wchar_t* item;
         const wchar_t* menuText;
         std::wstring commandLine;
+        bool (*linkCheck)(const wchar_t*) = nullptr;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {L"to file.lnk", OPEN_FILE_LOCATION_TEXT,
          L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Report, final.txt")},
-        {L"to folder.lnk", OPEN_FOLDER_LOCATION_TEXT, L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Docs")},
+        {L"to folder.lnk", OPEN_FOLDER_LOCATION_TEXT, selectDocs},
         {L"to computer.lnk", OPEN_FOLDER_LOCATION_TEXT, L"\"" + fileManager + L"\":*" + shortcuts_.computerHex()},
         // The shells differ on whether a deleted target was a folder.
         {L"to gone.lnk", nullptr, L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"gone.txt")},
+        // Anything else is shown itself, in its own folder.
+        {L"Report, final.txt", OPEN_FILE_LOCATION_TEXT,
+         L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Report, final.txt")},
+        {L"Docs", OPEN_FOLDER_LOCATION_TEXT, selectDocs},
     };
+    // A symbolic link shows its target. Wine presents a Unix link as a plain
+    // folder: unaided, it is shown itself, never by its final path.
+    if (shortcuts_.linkKind() != LinkKind::None) {
+        cases.push_back({L"DocsLink", OPEN_FOLDER_LOCATION_TEXT, selectDocs, SaysLink});
+        cases.push_back({L"DocsLink", OPEN_FOLDER_LOCATION_TEXT,
+                         shortcuts_.linkKind() == LinkKind::Unix
+                             ? L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"DocsLink")
+                             : selectDocs});
+    } else {
+        ADD_FAILURE() << "no symbolic link could be made here";
+    }
     size_t started = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.shortcut)));
-        const RightClick click = RightClickAndPick(shortcuts_.file(c.shortcut));
+        SCOPED_TRACE(testing::Message() << testing::PrintToString(std::wstring(c.item))
+                                        << (c.linkCheck ? ", taken for a link" : ""));
+        SetSymbolicLinkCheckForTests(c.linkCheck);
+        const RightClick click = RightClickAndPick(shortcuts_.file(c.item));
+        SetSymbolicLinkCheckForTests(nullptr);
         if (c.menuText) EXPECT_EQ(c.menuText, click.menuText);
         EXPECT_EQ(S_OK, click.invoked);
         const std::vector<Started> starts = record_.WaitFor(++started);

@@ -176,6 +176,8 @@ TEST(InvokeCommand, RefusesWhatItCannotCarryOut)
         {"no item selected", MAKEINTRESOURCEA(0), true, MakeIdListArray({list}), E_FAIL, 1},
         {"two items selected", MAKEINTRESOURCEA(0), true, MakeIdListArray({list, list, list}), E_FAIL, 1},
         {"selection past its block", MAKEINTRESOURCEA(0), true, {1, 0, 0, 0, 12, 0, 0, 0, 12, 0, 0, 0}, E_FAIL, 1},
+        // Starts nothing: no parsing name of it leads anywhere.
+        {"one item of a malformed view", MAKEINTRESOURCEA(0), true, MakeIdListArray({list, list}), E_FAIL, 1},
     };
     ComApartment apartment;
     for (const Case& c : cases) {

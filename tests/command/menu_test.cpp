@@ -50,10 +50,11 @@ struct PopupMenu {
 };
 
 // What the command answers for an item array where the handler showed
-// `menuText` (null: nothing): shown, with the menu text's title, or hidden
-// with the file title. Leaves the references of the array and of its first
-// item, which the array hands out to whoever asks, as they were.
-void ExpectCommandFace(IShellItemArray* items, const wchar_t* menuText)
+// `menuText` (null: nothing): the menu text's title, or the file title, and
+// the state `shown` asks for: the command keeps to one shortcut. Leaves the
+// references of the array and of its first item, which the array hands out
+// to whoever asks, as they were.
+void ExpectCommandFace(IShellItemArray* items, const wchar_t* menuText, bool shown)
 {
     const std::wstring menu = menuText ? menuText : OPEN_FILE_LOCATION_TEXT;
     ASSERT_EQ(L"(&I)", menu.substr(menu.size() - 4));
@@ -64,7 +65,7 @@ void ExpectCommandFace(IShellItemArray* items, const wchar_t* menuText)
     IExplorerCommand* command = NewCommand();
     EXPCMDSTATE state = 0x55;
     EXPECT_EQ(S_OK, command->GetState(items, FALSE, &state));
-    EXPECT_EQ(menuText ? DWORD(ECS_ENABLED) : DWORD(ECS_HIDDEN), state);
+    EXPECT_EQ(shown ? DWORD(ECS_ENABLED) : DWORD(ECS_HIDDEN), state);
     LPWSTR title = nullptr;
     EXPECT_EQ(S_OK, command->GetTitle(items, &title));
     EXPECT_EQ(menu.substr(0, menu.size() - 4), std::wstring(title ? title : L"(null)"));
@@ -82,7 +83,7 @@ protected:
     ComApartment apartment_;
 };
 
-TEST_F(MenuItem, SelectionsThatAreNotOneItemInsertNothing)
+TEST_F(MenuItem, SelectionsWithoutOneLocatableItemInsertNothing)
 {
     struct Case {
         const char* name;
@@ -95,6 +96,7 @@ TEST_F(MenuItem, SelectionsThatAreNotOneItemInsertNothing)
         {"two items", MakeIdListArray({list, list, list}), false},
         {"item past the block", {1, 0, 0, 0, 12, 0, 0, 0, 200, 0, 0, 0}, false},
         {"data refused", MakeIdListArray({list, list}), true},
+        {"one item of a malformed view", MakeIdListArray({list, list}), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,7 +156,7 @@ bool ShellSaysTargetIsFolder(const std::wstring& lnkPath)
     return (attributes & SFGAO_FOLDER) != 0;
 }
 
-TEST_F(MenuItem, OneShortcutGetsTheTextOfItsTarget)
+TEST_F(MenuItem, OneItemGetsTheTextOfWhatItLocates)
 {
     TempFolder folder;
     WriteFile(folder.file(L"Report, final.txt"), "report");
@@ -180,8 +182,8 @@ TEST_F(MenuItem, OneShortcutGetsTheTextOfItsTarget)
          goneReadsAsFolder ? OPEN_FOLDER_LOCATION_TEXT : OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
         {"default items only", L"to file.lnk", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_DEFAULTONLY},
         {"no identifiers left", L"to file.lnk", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst - 1, CMF_NORMAL},
-        {"not a shortcut", L"Report, final.txt", nullptr, kIdCmdFirst + 10, CMF_NORMAL},
-        {"a folder", L"Docs", nullptr, kIdCmdFirst + 10, CMF_NORMAL},
+        {"a plain file", L"Report, final.txt", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
+        {"a folder", L"Docs", OPEN_FOLDER_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -211,19 +213,22 @@ TEST_F(MenuItem, OneShortcutGetsTheTextOfItsTarget)
         IShellItemArray* items = nullptr;
         ASSERT_EQ(S_OK,
                   SHCreateShellItemArrayFromDataObject(data, IID_IShellItemArray, reinterpret_cast<void**>(&items)));
-        ExpectCommandFace(items, c.text);
+        const bool shortcut = c.item.find(L".lnk") != std::wstring::npos || c.item.find(L".LNK") != std::wstring::npos;
+        ExpectCommandFace(items, c.text, shortcut);
         items->Release();
         data->Release();
         EXPECT_EQ(0, allocator.malloc.outstanding());
         // The shell's own lists, freed through the allocator: the selection's
-        // for the state and the title, the target's for the menu and the title.
-        EXPECT_EQ(c.text ? 4 : 2, allocator.malloc.foreignFrees);
+        // for the state and the title, the item's real list for the menu and
+        // the title, and a shortcut's target for both as well.
+        EXPECT_EQ(shortcut ? 6 : 4, allocator.malloc.foreignFrees);
     }
 }
 
 // The command for arrays of other shapes, made from the data object or from
 // the items' lists: one shortcut, a shortcut to an item without a path, a
-// plain file, two shortcuts, no array at all.
+// plain file and a folder (titled as the menu item, but hidden), two
+// shortcuts, no array at all.
 TEST_F(MenuItem, CommandShowsForArraysOfOneShortcutOnly)
 {
     TempFolder folder;
@@ -248,7 +253,8 @@ TEST_F(MenuItem, CommandShowsForArraysOfOneShortcutOnly)
         {"shortcut to My Computer", {L"to computer.lnk"}, ArraySource::DataObject, OPEN_FOLDER_LOCATION_TEXT},
         {"shortcut to My Computer, from lists", {L"to computer.lnk"}, ArraySource::IdLists,
          OPEN_FOLDER_LOCATION_TEXT},
-        {"plain file, from lists", {L"notes.txt"}, ArraySource::IdLists, nullptr},
+        {"plain file, from lists", {L"notes.txt"}, ArraySource::IdLists, OPEN_FILE_LOCATION_TEXT},
+        {"folder, from lists", {L"Docs"}, ArraySource::IdLists, OPEN_FOLDER_LOCATION_TEXT},
         {"two shortcuts", {L"to file.lnk", L"to folder.lnk"}, ArraySource::DataObject, nullptr},
         {"two shortcuts, from lists", {L"to file.lnk", L"to folder.lnk"}, ArraySource::IdLists, nullptr},
     };
@@ -259,12 +265,12 @@ TEST_F(MenuItem, CommandShowsForArraysOfOneShortcutOnly)
         for (const std::wstring& item : c.items) paths.push_back(folder.file(item));
         IShellItemArray* items = ShellItemArrayFor(paths, c.source);
         ASSERT_NE(nullptr, items);
-        ExpectCommandFace(items, c.menuText);
+        ExpectCommandFace(items, c.menuText, c.items.size() == 1 && c.items[0].find(L".lnk") != std::wstring::npos);
         items->Release();
         EXPECT_EQ(0, allocator.malloc.outstanding());
     }
     SCOPED_TRACE("no array");
-    ExpectCommandFace(nullptr, nullptr);
+    ExpectCommandFace(nullptr, nullptr, false);
 }
 
 TEST(CommandString, AnswersOnlyForItsOneCommandAndWithinTheRoomGiven)

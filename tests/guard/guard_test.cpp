@@ -17,7 +17,7 @@
 #include "command/selection.h"
 #include "registration/registration.h"
 #include "shellns/id_list.h"
-#include "shellns/shortcut_probe.h"
+#include "shellns/item_location.h"
 #include "support/counting_data_object.h"
 #include "support/counting_malloc.h"
 #include "support/guarded_buffer.h"

@@ -42,6 +42,11 @@ uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
 folder64='C:\Program Files\NorrvaneShLnk'
 folder32='C:\Program Files (x86)\NorrvaneShLnk'
 drive_c=$prefix/drive_c
+# The other classes Windows offers the command for, as Windows 11 ships them,
+# but for the "Recommended" files' class, which this Windows lacks (as Windows
+# 10 does): no key may be made for it.
+other_classes=".symlink LibraryLocation RecentDocument Results PinnedRecentDocument"
+other_key() { printf 'HKCR\\%s\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu' "$1"; }
 
 # Wine shows the Unix root as drive Z:.
 windows_path() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
@@ -191,6 +196,16 @@ rm -rf "$work/earlier" "$work/zip"
 mkdir -p "$work/zip"
 # As Windows 6.x ships: the stock handler in force.
 on_wine reg add "$handler_key" /ve /d "$stock" /f >/dev/null
+for class in $other_classes; do on_wine reg add "$(other_key "$class")" /ve /d "$stock" /f >/dev/null; done
+# other_keys_hold CLASS: each other class's key holds CLASS, and the missing
+# one is still missing. One reg per key, in one cmd.
+other_keys_hold() {
+  local output
+  output=$(on_wine cmd /c "for %k in ($other_classes RecommendationsFile) do @reg query $(other_key %k) /ve" 2>/dev/null |
+    tr -d '\r')
+  [ "$(grep -cxF "    (Default)    REG_SZ    $1" <<<"$output")" = 5 ] &&
+    [ "$(grep -ci '^HKEY_CLASSES_ROOT\\.*OpenContainingFolderMenu$' <<<"$output")" = 5 ]
+}
 # Windows 11, and a stand-in for its 64-bit PowerShell that records every
 # command line it is started with.
 windows_build() { on_wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /d "$1" /f /reg:64 >/dev/null; }
@@ -255,6 +270,7 @@ entry_of() { echo "$uninstall_key\\$(property "$1" ProductCode)"; }
 echo "-- msiexec /i and /x"
 check "msiexec /i exits 0" test "$(msiexec_status /i "$msi")" = 0
 check_registered installed
+check "installed: the other classes' handler keys hold our class, none made" other_keys_hold "$ours"
 if [ -n "$sparse" ]; then
   check "the sparse package and its logo lie beside the 64-bit DLL" \
     eval "[ -f '$(unix_folder "$folder64")/NorrvaneShLnk.msix' ] && [ -f '$(unix_folder "$folder64")/NorrvaneShLnk.png' ]"
@@ -284,6 +300,7 @@ check "an Apps & features entry: name, publisher, version, no Modify" eval "
   on_wine reg query '$(entry_of "$msi")' /v NoModify | tr -d '\r' | grep -q 'REG_DWORD    0x1$'"
 check "msiexec /x exits 0" test "$(msiexec_status /x "$msi")" = 0
 check_removed removed
+check "removed: the other classes' handler keys hold the stock class again" other_keys_hold "$stock"
 check "the Apps & features entry is gone" key_absent "$(entry_of "$msi")"
 [ -z "$sparse" ] || check "the package is deprovisioned and removed from every account" test "$(package_steps)" = "unprovision "
 
@@ -472,6 +489,7 @@ else
   check "install.cmd does not claim success" fails grep -q "NorrvaneShLnk is installed" "$work/install.cmd.txt"
 fi
 check_registered install.cmd
+check "install.cmd: the other classes' handler keys hold our class, none made" other_keys_hold "$ours"
 # One unregistration made to fail: without its approval key, removal answers
 # E_FAIL. The DLL and its folder must stay, and the script must say so.
 on_wine reg delete "$approval_key" /f /reg:64 >/dev/null 2>&1
@@ -499,6 +517,7 @@ run_script uninstall.cmd
 check "uninstall.cmd exits $([ "$halves" = 64 ] && echo 1 || echo 0)" \
   test "$script_status" = "$([ "$halves" = 64 ] && echo 1 || echo 0)"
 check_removed uninstall.cmd
+check "uninstall.cmd: the other classes' handler keys hold the stock class again" other_keys_hold "$stock"
 # A DLL that cannot be copied (missing from the unpacked zip) is reported,
 # and neither registered nor said to be installed.
 mv "$work/zip/x64/NorrvaneShLnk.dll" "$work/x64.dll"

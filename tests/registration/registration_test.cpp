@@ -165,11 +165,13 @@ struct Scratch {
     }
 };
 
-// A system from 6.0 on as it ships: the stock handler in force, "CLSID" and
-// the approval key present.
+// A system from 6.0 on as it ships: the stock handler in force for shortcut
+// files and the other classes that offer it, "CLSID" and the approval key
+// present.
 void ArrangeStock(Scratch& s)
 {
     SetValue(s.cr(), HANDLER_KEY_PATH, L"", kStock);
+    for (const wchar_t* path : OTHER_HANDLER_KEY_PATHS) SetValue(s.cr(), path, L"", kStock);
     CreatePath(s.cr(), L"CLSID");
     CreatePath(s.lm(), APPROVAL_KEY_PATH);
 }
@@ -179,6 +181,7 @@ void ArrangeRegistered(Scratch& s)
 {
     ArrangeStock(s);
     SetValue(s.cr(), HANDLER_KEY_PATH, L"", kOurs);
+    for (const wchar_t* path : OTHER_HANDLER_KEY_PATHS) SetValue(s.cr(), path, L"", kOurs);
     SetValue(s.cr(), kClassKey.c_str(), L"", kFriendlyName);
     SetValue(s.cr(), kServerKey.c_str(), L"ThreadingModel", L"Apartment");
     SetValue(s.cr(), kServerKey.c_str(), L"", kServerPath);
@@ -195,16 +198,23 @@ struct Entries {
     bool classKey;
     bool serverKey;
     bool approval;
+    Handler others = Handler::Kept;  // the other classes' handler keys
 };
+
+void ExpectHandler(const Scratch& s, const wchar_t* path, Handler handler)
+{
+    switch (handler) {
+    case Handler::Stock: ExpectText(s.cr(), path, L"", kStock); break;
+    case Handler::Ours: ExpectText(s.cr(), path, L"", kOurs); break;
+    case Handler::Absent: EXPECT_FALSE(KeyExists(s.cr(), path)) << path; break;
+    case Handler::Kept: break;
+    }
+}
 
 void ExpectEntries(const Scratch& s, const Entries& e)
 {
-    switch (e.handler) {
-    case Handler::Stock: ExpectText(s.cr(), HANDLER_KEY_PATH, L"", kStock); break;
-    case Handler::Ours: ExpectText(s.cr(), HANDLER_KEY_PATH, L"", kOurs); break;
-    case Handler::Absent: EXPECT_FALSE(KeyExists(s.cr(), HANDLER_KEY_PATH)); break;
-    case Handler::Kept: break;
-    }
+    ExpectHandler(s, HANDLER_KEY_PATH, e.handler);
+    for (const wchar_t* path : OTHER_HANDLER_KEY_PATHS) ExpectHandler(s, path, e.others);
     if (e.classKey)
         ExpectText(s.cr(), kClassKey, L"", kFriendlyName);
     else
@@ -310,6 +320,58 @@ TEST(Registration, FromVistaHandlerValueIsSwitchedOnlyWhenExpected)
     }
 }
 
+// From 6.0 on the other classes' handler keys go by the shortcut key's rule,
+// each where this Windows has it: switched only from the stock class, given
+// back only from ours, never through a link. A key that fails is reported and
+// leaves the others switched; removal, as a rollback runs it, gives them back.
+TEST(Registration, OtherClassesKeysAreSwitchedWhereTheyExist)
+{
+    struct Row {
+        const char* label;
+        void (*arrange)(Scratch&, const std::wstring& path);
+        HRESULT registration;
+        Handler registered;  // the key's value after registration; Kept: as arranged
+        Handler removed;
+    } rows[] = {
+        {"stock", [](Scratch&, const std::wstring&) {}, S_OK, Handler::Ours, Handler::Stock},
+        {"stock in upper case",
+         [](Scratch& s, const std::wstring& path) { SetValue(s.cr(), path.c_str(), L"", Upper(kStock)); }, S_OK,
+         Handler::Ours, Handler::Stock},
+        {"absent", [](Scratch& s, const std::wstring& path) { s.Delete(s.cr(), path); }, S_OK, Handler::Absent,
+         Handler::Absent},
+        {"a third class", [](Scratch& s, const std::wstring& path) { SetValue(s.cr(), path.c_str(), L"", kOther); },
+         S_OK, Handler::Kept, Handler::Kept},
+        {"a link", [](Scratch& s, const std::wstring& path) { s.LinkToDecoy(s.cr(), path, kStock); }, E_FAIL,
+         Handler::Kept, Handler::Kept},
+        {"not writable", [](Scratch& s, const std::wstring& path) { s.Lock(path); }, E_FAIL, Handler::Kept,
+         Handler::Kept},
+    };
+    for (const wchar_t* key : OTHER_HANDLER_KEY_PATHS) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << testing::PrintToString(std::wstring(key)) << ", " << row.label);
+            Scratch s;
+            ArrangeStock(s);
+            row.arrange(s, key);
+            const ValueRead before = ReadValue(s.cr(), key, L"");
+            EXPECT_EQ(row.registration, RegisterServer(kVista, kNative, kServerPath));
+            if (row.registered == Handler::Kept)
+                EXPECT_TRUE(SameValue(before, ReadValue(s.cr(), key, L"")));
+            ExpectHandler(s, key, row.registered);
+            for (const wchar_t* other : OTHER_HANDLER_KEY_PATHS)
+                if (other != key) ExpectHandler(s, other, Handler::Ours);
+            ExpectEntries(s, {Handler::Ours, true, true, true});
+
+            EXPECT_EQ(S_OK, UnregisterServer(kVista, kNative));
+            if (row.removed == Handler::Kept) EXPECT_TRUE(SameValue(before, ReadValue(s.cr(), key, L"")));
+            ExpectHandler(s, key, row.removed);
+            for (const wchar_t* other : OTHER_HANDLER_KEY_PATHS)
+                if (other != key) ExpectHandler(s, other, Handler::Stock);
+            s.ExpectDecoyUntouchedAndUnlink();
+            ExpectEntries(s, {Handler::Stock, false, false, false});
+        }
+    }
+}
+
 // Before 6.0 registration writes the handler key whatever it held; removal
 // deletes it with all below it when it is ours, and keeps its parents.
 TEST(Registration, BeforeVistaHandlerKeyIsCreatedAndDeleted)
@@ -408,11 +470,11 @@ TEST(Registration, Wow64HalfSwitchesTheSharedKeyOnlyBesideTheNativeClass)
             if (row.regime == kBefore) s.Delete(s.cr(), HANDLER_KEY_PATH);
             if (!native) SetValue(s.cr(), kServerKey.c_str(), L"", kServerPath);
             EXPECT_EQ(S_OK, RegisterServer(row.regime, kWow64, kServerPath));
-            ExpectEntries(s, {row.after, true, true, true});
+            ExpectEntries(s, {row.after, true, true, true, row.regime == kVista ? row.after : Handler::Stock});
         } else {
             ArrangeRegistered(s);
             EXPECT_EQ(S_OK, UnregisterServer(row.regime, kWow64));
-            ExpectEntries(s, {row.after, false, false, false});
+            ExpectEntries(s, {row.after, false, false, false, row.regime == kVista ? row.after : Handler::Ours});
         }
     }
 }
@@ -429,10 +491,12 @@ TEST(Registration, RegistrationReportsEveryEntryItCouldNotWrite)
         HRESULT result;
         Entries after;
     } rows[] = {
-        {"6.0, all in place", kVista, [](Scratch&) {}, kServerPath, S_OK, {Handler::Ours, true, true, true}},
-        {"5.x, all in place", kBefore, [](Scratch&) {}, kServerPath, S_OK, {Handler::Ours, true, true, true}},
+        {"6.0, all in place", kVista, [](Scratch&) {}, kServerPath, S_OK,
+         {Handler::Ours, true, true, true, Handler::Ours}},
+        {"5.x, all in place", kBefore, [](Scratch&) {}, kServerPath, S_OK,
+         {Handler::Ours, true, true, true, Handler::Stock}},
         {"6.0, no handler key", kVista, [](Scratch& s) { s.Delete(s.cr(), HANDLER_KEY_PATH); }, kServerPath,
-         E_FAIL, {Handler::Absent, false, false, false}},
+         E_FAIL, {Handler::Absent, false, false, false, Handler::Stock}},
         {"5.x, no lnkfile", kBefore, [](Scratch& s) { s.Delete(s.cr(), L"lnkfile"); }, kServerPath, E_FAIL,
          {Handler::Absent, false, false, false}},
         {"6.0, empty module path", kVista, [](Scratch&) {}, L"", E_FAIL, {Handler::Stock, false, false, false}},
@@ -486,8 +550,8 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
         HRESULT result;
         Entries after;
     } rows[] = {
-        {"6.0, all registered", kVista, [](Scratch&) {}, S_OK, {Handler::Stock, false, false, false}},
-        {"5.x, all registered", kBefore, [](Scratch&) {}, S_OK, {Handler::Absent, false, false, false}},
+        {"6.0, all registered", kVista, [](Scratch&) {}, S_OK, {Handler::Stock, false, false, false, Handler::Stock}},
+        {"5.x, all registered", kBefore, [](Scratch&) {}, S_OK, {Handler::Absent, false, false, false, Handler::Ours}},
         {"6.0, class key and approval value already gone", kVista,
          [](Scratch& s) {
              s.Delete(s.cr(), kClassKey);

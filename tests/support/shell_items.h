@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/symbolic_link.h"
+
 // Enters a single-threaded apartment for the life of the object.
 class ComApartment {
 public:
