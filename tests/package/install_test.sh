@@ -171,12 +171,12 @@ check "the version has three fields, which Windows Installer compares" \
 # ---- Installing and removing under Wine ------------------------------------
 
 skipped=0
-if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+if why32=$(sh "$root/cmake/runs-32bit.sh"); then
   halves="64 32"
   echo "This machine runs 32-bit programs: both halves are installed and removed."
 else
   halves="64"
-  echo "This machine runs no 32-bit programs: only the 64-bit halves run; install.cmd must report the 32-bit one."
+  echo "This machine runs no 32-bit programs ($why32): only the 64-bit halves run; install.cmd must report the 32-bit one."
 fi
 # skip DESCRIPTION: a row that needs 32-bit programs, said and counted.
 skip() {
