@@ -2,20 +2,28 @@
 # Builds the DLL for the three architectures and runs every test; exits
 # non-zero on any failure.
 #
+# First the project's own scripts: setup.sh's decisions against stand-in
+# package tools, no early-leaving reader of a pipe under pipefail, and the
+# workflow linted.
+#
 # The 64-bit build is tested under 64-bit Wine. The 32-bit build is tested
 # under 32-bit Wine where the kernel runs 32-bit programs; where it cannot
 # (some virtual machines turn IA-32 emulation off), or where 32-bit Wine
 # could not be installed (setup.sh says why), only the checks that inspect
 # the built 32-bit files without running them are made, and this script
-# says why. The ARM64
-# build is tested under Debian's arm64 Wine through qemu-user where the
-# kernel can be made to run aarch64 programs (binfmt_misc, which needs root
-# or password-less sudo); elsewhere its file is checked without running it,
-# and this script says why.
+# says why. The ARM64 build is tested under Debian's arm64 Wine through
+# qemu-user where the kernel can be made to run aarch64 programs
+# (binfmt_misc, which needs root or password-less sudo); elsewhere its file
+# is checked without running it, and this script says why.
+#
+# Last the release, and what the workflow's Windows jobs get of it: the kit,
+# checked, and the workflow's Windows script run on it under Wine's cmd.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+bash tests/scripts/scripts_test.sh build/scripts-test
+bash tests/windows/lint_workflow.sh build/actionlint
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export WINEDEBUG=-all
@@ -73,3 +81,5 @@ bash tests/package/check_package.sh --ca build/test-certificate/ca.pem "${packag
 bash tests/package/sparse_package_test.sh build/sparse-package-test
 bash tests/package/install_test.sh "${packages[@]:0:4}" build/package-test build/test-certificate/ca.pem
 bash tests/package/reproducible_test.sh build/reproducible "${packages[0]}"
+bash tests/windows/make_kit.sh build/windows-kit build/dist build/test-certificate/ca.pem
+bash tests/windows/wine_test.sh build/windows-kit build/windows-test
