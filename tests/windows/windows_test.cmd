@@ -48,7 +48,6 @@ set "SKIPPED=0"
 set "SYS=%SystemRoot%\System32"
 set "OURS={6b1f0c3e-9a52-4d17-8e3b-2c4f5a7d9e01}"
 set "STOCK={37ea3a21-7493-4208-a011-7f9ea79ce9f5}"
-set "COMMAND_CLASS={9e4c2a71-3b5d-4f68-a0c9-1d7e8b3f5a62}"
 set "APPROVED=HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved"
 set "UNINSTALL=HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 set "NORRVANE_SOAK_ROUNDS=1000"
@@ -171,6 +170,7 @@ if %BUILD% GEQ 22000 (
 )
 
 echo -- the MSI, removed
+rem Under Wine nothing but the script's own programs loads the DLL.
 if not defined WINE call :wait_until_released
 start "" /wait %SYS%\msiexec.exe /x "%MSI%" /qn /norestart /l*v "%OUT%\remove.log"
 call :result "msiexec /x exits 0" %ERRORLEVEL%
