@@ -18,7 +18,7 @@ export WINEDEBUG=-all
 
 bash scripts/setup.sh
 
-if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+if sh cmake/runs-32bit.sh >/dev/null; then
   PRESET=x86 WINEARCH=win32 loader=/usr/lib/wine/wine
 else
   PRESET=x64 WINEARCH=win64 loader=/usr/lib/wine/wine64
@@ -31,7 +31,7 @@ on_wine() { sh "$root/cmake/wine-run.sh" "$WINEARCH" "$PREFIX" "$@"; }
 
 echo "machine"
 echo "  cores: $(nproc)"
-echo "  cpu:   $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+echo "  cpu:   $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
 echo "  wine:  $("$loader" --version 2>/dev/null || wine --version)"
 echo "  build: $PRESET, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo
@@ -47,7 +47,7 @@ on_wine "$(windows_path "$BUILD_DIR/tools/bench.exe")" "$(windows_path "$BUILD_D
   $iterations | tr -d '\r'
 
 echo
-soak=$(find "$BUILD_DIR" -path "$BUILD_DIR/googletest" -prune -o -name '*soak*.exe' -print | head -n 1)
+soak=$(find "$BUILD_DIR" -path "$BUILD_DIR/googletest" -prune -o -name '*soak*.exe' -print -quit)
 if [ -n "$soak" ]; then
   echo "soak: $(basename "$soak") with NORRVANE_SOAK_ROUNDS=10000"
   log="$BUILD_DIR/soak.log"

@@ -57,7 +57,7 @@ ensure_tools() {
 
 # 32-bit like the shipped DLL where the kernel runs 32-bit programs.
 choose_architecture() {
-  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  if sh cmake/runs-32bit.sh >/dev/null; then
     PRESET=x86 WINEARCH=win32
   else
     PRESET=x64 WINEARCH=win64

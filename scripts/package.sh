@@ -91,7 +91,7 @@ certificate_subject() {
 signs_packages() {
   local have
   have=$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')
-  [ -n "$have" ] && [ "$(printf '2.9\n%s\n' "$have" | sort -V | head -n 1)" = 2.9 ]
+  [ -n "$have" ] && [ "$(printf '2.9\n%s\n' "$have" | sort -V | sed -n 1p)" = 2.9 ]
 }
 
 # The DLLs of the tree as it is: a build left from an earlier checkout would

@@ -2,18 +2,28 @@
 # Builds the DLL for the three architectures and runs every test; exits
 # non-zero on any failure.
 #
+# First the project's own scripts: setup.sh's decisions against stand-in
+# package tools, no early-leaving reader of a pipe under pipefail, and the
+# workflow linted.
+#
 # The 64-bit build is tested under 64-bit Wine. The 32-bit build is tested
 # under 32-bit Wine where the kernel runs 32-bit programs; where it cannot
-# (some virtual machines turn IA-32 emulation off), only the checks that
-# inspect the built 32-bit files without running them are made. The ARM64
-# build is tested under Debian's arm64 Wine through qemu-user where the
-# kernel can be made to run aarch64 programs (binfmt_misc, which needs root
-# or password-less sudo); elsewhere its file is checked without running it,
-# and this script says why.
+# (some virtual machines turn IA-32 emulation off), or where 32-bit Wine
+# could not be installed (setup.sh says why), only the checks that inspect
+# the built 32-bit files without running them are made, and this script
+# says why. The ARM64 build is tested under Debian's arm64 Wine through
+# qemu-user where the kernel can be made to run aarch64 programs
+# (binfmt_misc, which needs root or password-less sudo); elsewhere its file
+# is checked without running it, and this script says why.
+#
+# Last the release, and what the workflow's Windows jobs get of it: the kit,
+# checked, and the workflow's Windows script run on it under Wine's cmd.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+bash tests/scripts/scripts_test.sh build/scripts-test
+bash tests/windows/lint_workflow.sh build/actionlint
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export WINEDEBUG=-all
@@ -27,10 +37,10 @@ build x64
 ctest --preset x64 -j "$jobs"
 
 build x86
-if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+if why=$(sh cmake/runs-32bit.sh); then
   ctest --preset x86 -j "$jobs"
 else
-  echo "test.sh: this kernel does not run 32-bit programs; 32-bit build checked without running it"
+  echo "test.sh: $why; 32-bit build checked without running it"
   ctest --preset x86 -j "$jobs" -L static
   # The 32-bit DLL's version resource, read by the 64-bit test program.
   cmake/wine-run.sh win64 "$PWD/build/x64/wineprefix" build/x64/tests/dll/version_resource_tests.exe \
@@ -71,3 +81,5 @@ bash tests/package/check_package.sh --ca build/test-certificate/ca.pem "${packag
 bash tests/package/sparse_package_test.sh build/sparse-package-test
 bash tests/package/install_test.sh "${packages[@]:0:4}" build/package-test build/test-certificate/ca.pem
 bash tests/package/reproducible_test.sh build/reproducible "${packages[0]}"
+bash tests/windows/make_kit.sh build/windows-kit build/dist build/test-certificate/ca.pem
+bash tests/windows/wine_test.sh build/windows-kit build/windows-test
