@@ -50,6 +50,11 @@ set "OURS={6b1f0c3e-9a52-4d17-8e3b-2c4f5a7d9e01}"
 set "STOCK={37ea3a21-7493-4208-a011-7f9ea79ce9f5}"
 set "APPROVED=HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved"
 set "UNINSTALL=HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+rem The other classes Windows offers the open-file-location command for.
+rem Which of them a build has is its own: one whose key names the stock class
+rem before installation is switched and given back, any other is left as it
+rem was, and a key that is missing is never made.
+set "OTHER_CLASSES=.symlink LibraryLocation RecentDocument Results PinnedRecentDocument RecommendationsFile"
 set "NORRVANE_SOAK_ROUNDS=1000"
 
 rem Which system this is. A for /f command must not start with a quotation
@@ -106,11 +111,16 @@ if defined NORRVANE_NO_32BIT (
   call :skip "%NORRVANE_NO_32BIT%" "every check in the 32-bit registry view, and of the 32-bit DLL"
 )
 if defined WINE (
-  call :handler_classes seed_stock
+  rem As Windows 10 has them: no key for the "Recommended" files.
+  for %%c in (lnkfile .symlink LibraryLocation RecentDocument Results PinnedRecentDocument) do call :seed_stock %%c
   call :skip "Windows only" "the test certificate authority in the machine's Root and TrustedPeople stores"
 ) else (
   call :trust_test_ca
 )
+set "SWITCHED="
+set "LEFT="
+for %%c in (%OTHER_CLASSES%) do call :classify %%c
+echo this build's other classes with the stock handler:%SWITCHED%; left alone:%LEFT%
 call :handler_classes expect_handler "before installation" "%STOCK%"
 set "FEATURES="
 if defined NORRVANE_NO_32BIT set "FEATURES=ADDLOCAL=Handler64"
@@ -201,10 +211,31 @@ echo windows_test: %FAILURES% failed, %SKIPPED% skipped
 exit /b %FAILURES%
 
 rem ---- The classes whose open-location handler key NorrvaneShLnk takes
-rem over, one a line: :handler_classes ROUTINE [ARGUMENTS] calls the routine
-rem for each, the class first.
+rem over: :handler_classes ROUTINE [ARGUMENTS] calls the routine for each,
+rem the class first. The classes left alone are checked to be as they were.
 :handler_classes
 call :%~1 lnkfile %2 %3
+for %%c in (%SWITCHED%) do call :%~1 %%c %2 %3
+for %%c in (%LEFT%) do call :expect_left %%c %2
+goto :eof
+
+rem :classify CLASS: to SWITCHED when its key names the stock class, else to
+rem LEFT, with what the key holds (nothing when missing) in LEFT_CLASS.
+:classify
+call :read "HKCR\%~1\shellex\ContextMenuHandlers\OpenContainingFolderMenu" "" 64
+if /i "%VALUE%"=="%STOCK%" (
+  set "SWITCHED=%SWITCHED% %~1"
+) else (
+  set "LEFT=%LEFT% %~1"
+  set "LEFT_%~1=%VALUE%"
+)
+goto :eof
+
+rem :expect_left CLASS WHEN: the key holds what it held before installation.
+:expect_left
+call :read "HKCR\%~1\shellex\ContextMenuHandlers\OpenContainingFolderMenu" "" 64
+call set "BEFORE=%%LEFT_%~1%%"
+call :expect "%~2: %~1's handler, left as it was" "%VALUE%" "%BEFORE%"
 goto :eof
 
 rem :seed_stock CLASS: the stock handler, as Windows has it; a fresh Wine

@@ -67,7 +67,13 @@ run_script 22631
 programs() { for program in "$kit/$1"/*_tests.exe; do echo "ok: $1 $(basename "$program" .exe)"; done; }
 mapfile -t lines < <(programs x64; if [ -n "${NORRVANE_NO_32BIT:-}" ]; then no32 "the 32-bit test programs"; else programs x86; fi
                      no32 "$views" "$menu32")
-expect 22631 "${lines[@]}" "$stores" "$menu" \
+# The other classes as Windows 10 has them: all but the "Recommended" files'.
+others="this build's other classes with the stock handler: .symlink LibraryLocation RecentDocument Results"
+others+=" PinnedRecentDocument; left alone: RecommendationsFile"
+expect 22631 "${lines[@]}" "$stores" "$menu" "$others" \
+  "ok: installed: PinnedRecentDocument's handler, 64-bit view" \
+  "ok: installed: RecommendationsFile's handler, left as it was" \
+  "ok: removed: .symlink's handler, 64-bit view" \
   "ok: build 22631: the installation ran its two package steps, each with exit code 0" \
   "SKIPPED (Windows only: Wine has no PowerShell): installed: the package's state" \
   "SKIPPED (Windows only: Wine has no packages): the packaged class, activated out of process" \
