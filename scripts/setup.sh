@@ -22,7 +22,7 @@ packages=(cmake make
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           clang-14 lld-14 wine wine32:i386 wine64 googletest zip unzip msitools wixl
-          osslsigncode openssl faketime python3
+          osslsigncode openssl faketime python3 locales
           clang-19 lld-19 llvm-19 qemu-user-static)
 have_all() {
   local p
