@@ -43,7 +43,8 @@ HRESULT CopyHelpTextA(CHAR* name, UINT cchMax)
         const int length = LoadModuleText(IDS_HELP_TEXT, language, help, COMMAND_TEXT_CAPACITY);
         if (!length) continue;
         char bytes[4 * COMMAND_TEXT_CAPACITY];
-        const int size = WideCharToMultiByte(CP_ACP, 0, help, length + 1, bytes, static_cast<int>(sizeof bytes), nullptr, nullptr);
+        const int size =
+            WideCharToMultiByte(CP_ACP, 0, help, length + 1, bytes, static_cast<int>(sizeof bytes), nullptr, nullptr);
         wchar_t back[COMMAND_TEXT_CAPACITY];
         if (size > 0 && MultiByteToWideChar(CP_ACP, 0, bytes, size, back, COMMAND_TEXT_CAPACITY) == length + 1 &&
             std::memcmp(back, help, (length + 1) * sizeof(wchar_t)) == 0)

@@ -4,11 +4,10 @@
 #include <shlobj.h>
 
 // Inserts the open-location item at `indexMenu` with the identifier
-// `idCmdFirst` when the data object holds exactly one shortcut file; its text,
-// in the user's display language, says whether the shortcut leads to a
-// folder. 1 (one identifier used) when
-// it inserted the item, S_OK when it inserted nothing, also for a null data
-// object.
+// `idCmdFirst` when the data object holds exactly one shortcut file; its
+// text, in the user's display language, says whether the shortcut leads to
+// a folder. 1 (one identifier used) when it inserted the item, S_OK when it
+// inserted nothing, also for a null data object.
 HRESULT QueryContextMenu(IDataObject* dataObject, HMENU menu, UINT indexMenu, UINT idCmdFirst);
 
 // Verb and help text of the one command (identifier 0), and its validation.
@@ -17,7 +16,8 @@ HRESULT QueryContextMenu(IDataObject* dataObject, HMENU menu, UINT indexMenu, UI
 // display language, for the ANSI requests in the process's ANSI code page
 // (the English text when that code page cannot hold it). E_INVALIDARG, with
 // nothing written, for other identifiers and request types and when the text
-// does not fit in `cchMax` characters (bytes for the ANSI requests).
+// does not fit in `cchMax` characters (bytes for the ANSI requests); E_FAIL
+// when the module holds no help text.
 HRESULT GetCommandString(UINT_PTR idCmd, UINT type, CHAR* name, UINT cchMax);
 
 // True when the selection's one item (null: none) is a shortcut file: the

@@ -194,7 +194,8 @@ TEST(StringTables, HoldTheUserTextsInJapaneseAndEnglish)
         {0x0409, IDS_OPEN_FOLDER_LOCATION_TITLE, L"Open folder location"},
         {0x0409, IDS_HELP_TEXT, L"Open file location"},
     };
-    for (const Row& row : rows) EXPECT_EQ(row.text, TableText(image, row.id, row.language)) << row.language << " " << row.id;
+    for (const Row& row : rows)
+        EXPECT_EQ(row.text, TableText(image, row.id, row.language)) << row.language << " " << row.id;
     FreeLibrary(image);
 }
 
