@@ -70,6 +70,9 @@ register_aarch64() {
 }
 
 export QEMU_LD_PREFIX="$root" WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG="${WINEDEBUG:--all}"
+# The display language and the ANSI code page, which Wine takes from LC_ALL
+# when a program starts: US English, never the machine's own.
+export LC_ALL=C.UTF-8
 export WINESERVER="$root/usr/lib/wine/wineserver64" WINELOADER="$root/usr/lib/wine/wine64"
 # No Mono or Gecko install prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="

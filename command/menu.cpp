@@ -2,29 +2,55 @@
 
 #include <cstring>
 
+#include "base/module_text.h"
 #include "command/selection.h"
+#include "command/text_ids.h"
 #include "shellns/holders.h"
 #include "shellns/item_location.h"
 
-// "ファイルの場所を開く(&I)" and "フォルダーの場所を開く(&I)", and the same
-// without the access key.
-const wchar_t OPEN_FILE_LOCATION_TEXT[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F(&I)";
-const wchar_t OPEN_FOLDER_LOCATION_TEXT[] =
-    L"\u30D5\u30A9\u30EB\u30C0\u30FC\u306E\u5834\u6240\u3092\u958B\u304F(&I)";
-const wchar_t OPEN_FILE_LOCATION_TITLE[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
-const wchar_t OPEN_FOLDER_LOCATION_TITLE[] = L"\u30D5\u30A9\u30EB\u30C0\u30FC\u306E\u5834\u6240\u3092\u958B\u304F";
-
 namespace {
 
-// The verb and help text are the file title, as wide text and as the code
-// page 932 bytes handed out to ANSI callers whatever their code page.
-const char kCommandTextA[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xCC\x8F\xEA\x8F\x8A\x82\xF0\x8A\x4A\x82\xAD";
+// The verb is what programs may have stored or compare against: it stays
+// "ファイルの場所を開く" whatever the user's language, and ANSI callers get its
+// code page 932 bytes whatever their code page.
+const wchar_t kVerb[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
+const char kVerbA[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xCC\x8F\xEA\x8F\x8A\x82\xF0\x8A\x4A\x82\xAD";
 
 HRESULT CopyCommandText(void* name, UINT cchMax, const void* text, UINT characters, UINT characterSize)
 {
     if (!name || cchMax < characters) return E_INVALIDARG;
     std::memcpy(name, text, characters * characterSize);
     return S_OK;
+}
+
+HRESULT CopyHelpText(CHAR* name, UINT cchMax)
+{
+    wchar_t help[COMMAND_TEXT_CAPACITY];
+    const int length = LoadModuleText(IDS_HELP_TEXT, LOADER_LANGUAGE, help, COMMAND_TEXT_CAPACITY);
+    if (!length) return E_FAIL;
+    return CopyCommandText(name, cchMax, help, length + 1, sizeof(wchar_t));
+}
+
+// An ANSI caller reads the help text in its own code page: the display
+// language's text converted to it, when it comes back from that code page
+// unchanged (no character replaced or approximated), or else the English
+// text, whose letters every ANSI code page holds.
+HRESULT CopyHelpTextA(CHAR* name, UINT cchMax)
+{
+    const LANGID languages[] = {LOADER_LANGUAGE, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)};
+    for (LANGID language : languages) {
+        wchar_t help[COMMAND_TEXT_CAPACITY];
+        const int length = LoadModuleText(IDS_HELP_TEXT, language, help, COMMAND_TEXT_CAPACITY);
+        if (!length) continue;
+        char bytes[4 * COMMAND_TEXT_CAPACITY];
+        const int size =
+            WideCharToMultiByte(CP_ACP, 0, help, length + 1, bytes, static_cast<int>(sizeof bytes), nullptr, nullptr);
+        wchar_t back[COMMAND_TEXT_CAPACITY];
+        if (size > 0 && MultiByteToWideChar(CP_ACP, 0, bytes, size, back, COMMAND_TEXT_CAPACITY) == length + 1 &&
+            std::memcmp(back, help, (length + 1) * sizeof(wchar_t)) == 0)
+            return CopyCommandText(name, cchMax, bytes, size, sizeof(char));
+    }
+    return E_FAIL;
 }
 
 }  // namespace
@@ -34,24 +60,32 @@ bool SelectionIsShortcut(const ITEMIDLIST* selection)
     return selection && IsShortcutFile(selection);
 }
 
-const wchar_t* CommandText(const ITEMIDLIST* selection, TextForm form)
+bool LoadCommandText(bool folder, TextForm form, wchar_t (&text)[COMMAND_TEXT_CAPACITY])
 {
-    if (!selection) return nullptr;
+    UINT id = folder ? IDS_OPEN_FOLDER_LOCATION_MENU : IDS_OPEN_FILE_LOCATION_MENU;
+    if (form == TextForm::Title) id = folder ? IDS_OPEN_FOLDER_LOCATION_TITLE : IDS_OPEN_FILE_LOCATION_TITLE;
+    return LoadModuleText(id, LOADER_LANGUAGE, text, COMMAND_TEXT_CAPACITY) != 0;
+}
+
+bool CommandText(const ITEMIDLIST* selection, TextForm form, wchar_t (&text)[COMMAND_TEXT_CAPACITY])
+{
+    text[0] = L'\0';
+    if (!selection) return false;
     IdListHolder located;
     BOOL isFolder = FALSE;
-    if (!LocateItem(selection, located.out(), &isFolder)) return nullptr;
-    if (form == TextForm::Menu) return isFolder ? OPEN_FOLDER_LOCATION_TEXT : OPEN_FILE_LOCATION_TEXT;
-    return isFolder ? OPEN_FOLDER_LOCATION_TITLE : OPEN_FILE_LOCATION_TITLE;
+    if (!LocateItem(selection, located.out(), &isFolder)) return false;
+    return LoadCommandText(isFolder != FALSE, form, text);
 }
 
 HRESULT QueryContextMenu(IDataObject* dataObject, HMENU menu, UINT indexMenu, UINT idCmdFirst)
 {
-    const wchar_t* text = nullptr;
+    wchar_t text[COMMAND_TEXT_CAPACITY];
+    bool shown = false;
     {
         IdListHolder selection(ReadSingleSelection(dataObject));
-        text = CommandText(selection.get(), TextForm::Menu);
+        shown = CommandText(selection.get(), TextForm::Menu, text);
     }
-    if (!text) return S_OK;
+    if (!shown) return S_OK;
     // Whether the insertion took is not the shell's concern: the identifier
     // is spent either way.
     InsertMenuW(menu, indexMenu, MF_BYPOSITION | MF_STRING, idCmdFirst, text);
@@ -63,12 +97,13 @@ HRESULT GetCommandString(UINT_PTR idCmd, UINT type, CHAR* name, UINT cchMax)
     if (idCmd != 0) return E_INVALIDARG;
     switch (type) {
     case GCS_VERBA:
-    case GCS_HELPTEXTA:
-        return CopyCommandText(name, cchMax, kCommandTextA, sizeof kCommandTextA, sizeof(char));
+        return CopyCommandText(name, cchMax, kVerbA, sizeof kVerbA, sizeof(char));
     case GCS_VERBW:
+        return CopyCommandText(name, cchMax, kVerb, sizeof kVerb / sizeof(wchar_t), sizeof(wchar_t));
+    case GCS_HELPTEXTA:
+        return CopyHelpTextA(name, cchMax);
     case GCS_HELPTEXTW:
-        return CopyCommandText(name, cchMax, OPEN_FILE_LOCATION_TITLE,
-                               sizeof OPEN_FILE_LOCATION_TITLE / sizeof(wchar_t), sizeof(wchar_t));
+        return CopyHelpText(name, cchMax);
     case GCS_VALIDATEA:
     case GCS_VALIDATEW:
         return S_OK;

@@ -47,12 +47,14 @@ STDMETHODIMP OpenContainingFolderCommand::GetTitle(IShellItemArray* psiItemArray
 {
     if (!ppszName) return E_POINTER;
     *ppszName = nullptr;
-    const wchar_t* text = nullptr;
+    wchar_t text[COMMAND_TEXT_CAPACITY];
+    bool found = false;
     {
         IdListHolder selection(ReadSingleItem(psiItemArray));
-        text = CommandText(selection.get(), TextForm::Title);
+        found = CommandText(selection.get(), TextForm::Title, text);
     }
-    return SHStrDupW(text ? text : OPEN_FILE_LOCATION_TITLE, ppszName);
+    if (!found && !LoadCommandText(false, TextForm::Title, text)) return E_FAIL;
+    return SHStrDupW(text, ppszName);
 }
 
 STDMETHODIMP OpenContainingFolderCommand::GetIcon(IShellItemArray*, LPWSTR* ppszIcon)

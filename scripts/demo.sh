@@ -5,8 +5,9 @@
 # system's own regsvr32 registers the DLL in its place, shortcuts, a search
 # result and a symbolic link are right-clicked and their item picked (the
 # file manager Norrvane, then explorer.exe, receive the command line), the
-# command of Windows 11's first menu is asked and picked as Explorer does,
-# and regsvr32 /u gives the stock handler back everywhere.
+# command of Windows 11's first menu is asked and picked as Explorer does, a
+# right-click shows the texts in Japanese as well as in English, and
+# regsvr32 /u gives the stock handler back everywhere.
 #
 # Wine's own context menus load no shell extensions, so a right-click host
 # does what the shell does: it creates the handler registered for shortcut
@@ -77,8 +78,8 @@ build_dll() {
   show_version_resource
 }
 
-# The version resource as windres reads it back from the DLL; its wide
-# strings come as \xNNNN escapes.
+# The version resource's blocks, one for each language, as windres reads
+# them back from the DLL; its wide strings come as \xNNNN escapes.
 show_version_resource() {
   local windres=x86_64-w64-mingw32-windres
   [ "$PRESET" = x86 ] && windres=i686-w64-mingw32-windres
@@ -86,7 +87,8 @@ show_version_resource() {
   while IFS=$'\t' read -r name text; do
     printf '   %-17s %b\n' "$name" "$(sed 's/\\x\([0-9a-fA-F]\{4\}\)/\\u\1/g' <<<"$text")"
   done < <("$windres" -J coff -O rc -i "$DLL" |
-           sed -n 's/^ *VALUE "\([A-Za-z]*\)", L\{0,1\}"\(.*\)"$/\1\t\2/p')
+           sed -n -e 's/^ *BLOCK "\([0-9a-fA-F]\{8\}\)"$/block\t\1/p' \
+                  -e 's/^ *VALUE "\([A-Za-z]*\)", L\{0,1\}"\(.*\)"$/\1\t\2/p')
 }
 
 on_wine() { sh "$root/cmake/wine-run.sh" "$WINEARCH" "$PREFIX" "$@"; }
@@ -293,6 +295,18 @@ pick_with_stock_verb() {
   right_click 'C:\demo\Report.lnk'
 }
 
+# Wine takes the display language from the locale a program starts in:
+# C.UTF-8 (English) for the runs above, Japanese for these.
+right_click_in_japanese() {
+  heading "The same right-clicks with Japanese as the display language"
+  local shortcut
+  for shortcut in Report Docs; do
+    printf '   %s\n' "C:\\demo\\$shortcut.lnk"
+    NORRVANE_LOCALE=ja_JP.UTF-8 host "C:\\demo\\$shortcut.lnk"
+  done
+  note "the menu text follows the display language; the verb is the same in every one"
+}
+
 right_click_after_removal() {
   heading "Right-click after removal"
   printf '   %s\n' 'C:\demo\Report.lnk'
@@ -319,6 +333,7 @@ main() {
   pick_beyond_shortcuts
   pick_windows11_command
   pick_with_stock_verb
+  right_click_in_japanese
   unregister_dll
   right_click_after_removal
   finish

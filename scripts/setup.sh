@@ -35,7 +35,7 @@ packages=(cmake make
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           clang-14 lld-14 wine wine32:i386 wine64 googletest zip unzip msitools wixl
-          osslsigncode openssl faketime python3
+          osslsigncode openssl faketime python3 locales
           clang-19 lld-19 llvm-19 qemu-user-static)
 # Without these only the 32-bit runs are lost, as on a kernel that runs no
 # 32-bit programs.

@@ -14,7 +14,8 @@
 //            folder and attributes; for anything else the file attributes
 //            (and for a symbolic link its tag, its final path and that path's
 //            list) and the located item's folder and attributes; and the same
-//            InsertMenuW.
+//            InsertMenuW, with a fixed text: loading the text in the user's
+//            language is the handler's own cost.
 // The item inserted is taken out again outside the timed region.
 //
 // Then the command of the newer menu: for a plain file, a shortcut and two
@@ -442,16 +443,17 @@ double TimeFloorState(StateSubject& subject)
 }
 
 // One timed right-click by the handler; the item is taken out afterwards.
-double TimeHandler(Kind& kind, HMENU menu)
+// `folderText` is the folder's menu text in the display language.
+double TimeHandler(Kind& kind, HMENU menu, const wchar_t* folderText)
 {
     const LONGLONG start = Now();
     const HRESULT result = kind.handler->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL);
     const LONGLONG end = Now();
     if (result != MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1) || GetMenuItemCount(menu) != 1)
         Fail("QueryContextMenu inserting one item", result);
-    wchar_t text[64] = L"";
-    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
-    kind.handlerFolder = lstrcmpW(text, OPEN_FOLDER_LOCATION_TEXT) == 0;
+    wchar_t text[COMMAND_TEXT_CAPACITY] = L"";
+    GetMenuStringW(menu, 0, text, COMMAND_TEXT_CAPACITY, MF_BYPOSITION);
+    kind.handlerFolder = lstrcmpW(text, folderText) == 0;
     DeleteMenu(menu, 0, MF_BYPOSITION);
     return Microseconds(end - start);
 }
@@ -531,6 +533,9 @@ int Run(const std::wstring& dllPath, int iterations)
     }
     const CLIPFORMAT format = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
     HMENU menu = CreatePopupMenu();
+    // The texts, from this program's copy of the DLL's string tables.
+    wchar_t folderText[COMMAND_TEXT_CAPACITY];
+    if (!LoadCommandText(true, TextForm::Menu, folderText)) Fail("LoadCommandText", E_FAIL);
 
     IClassFactory* commandFactory = nullptr;
     Check("DllGetClassObject(command)",
@@ -558,7 +563,7 @@ int Run(const std::wstring& dllPath, int iterations)
     const LaunchFacts hexFacts = {computer, L"", launcher, L"C:\\Windows", TRUE, FALSE, FALSE};
     std::vector<wchar_t> application(APPLICATION_CAPACITY);
     std::vector<wchar_t> commandLine(COMMAND_LINE_CAPACITY);
-    std::vector<double> pathSamples, hexSamples, findSamples, formatSamples;
+    std::vector<double> pathSamples, hexSamples, findSamples, formatSamples, textSamples;
 
     for (int round = -kWarmUpIterations; round < iterations; ++round) {
         const bool record = round >= 0;
@@ -567,9 +572,9 @@ int Run(const std::wstring& dllPath, int iterations)
             double handler, floor;
             if (round & 1) {
                 floor = TimeFloor(kind, menu, format);
-                handler = TimeHandler(kind, menu);
+                handler = TimeHandler(kind, menu, folderText);
             } else {
-                handler = TimeHandler(kind, menu);
+                handler = TimeHandler(kind, menu, folderText);
                 floor = TimeFloor(kind, menu, format);
             }
             if (record) {
@@ -596,6 +601,11 @@ int Run(const std::wstring& dllPath, int iterations)
         const LONGLONG lookup = Now();
         RegisterClipboardFormatW(CFSTR_SHELLIDLIST);
         if (record) formatSamples.push_back(Microseconds(Now() - lookup));
+        // So does it load its text, in the display language.
+        const LONGLONG load = Now();
+        wchar_t text[COMMAND_TEXT_CAPACITY];
+        LoadCommandText(false, TextForm::Menu, text);
+        if (record) textSamples.push_back(Microseconds(Now() - load));
         if (round % 10 == 0) {
             const double path = TimeBatch([&] { DecideLaunch(pathFacts, application.data(), commandLine.data()); });
             const double hex = TimeBatch([&] { DecideLaunch(hexFacts, application.data(), commandLine.data()); });
@@ -630,8 +640,10 @@ int Run(const std::wstring& dllPath, int iterations)
     std::printf("worst ratio %.3f\n", worst);
     if (linkKind == LinkKind::Unix)
         std::printf("symlink: a Unix link, which this system shows as a plain folder: located as itself\n");
-    std::printf("RegisterClipboardFormatW alone (the handler's per call, not the floor's) %.1f\n\n",
+    std::printf("RegisterClipboardFormatW alone (the handler's per call, not the floor's) %.1f\n",
                 Median(formatSamples));
+    std::printf("LoadCommandText alone (the handler's per call, not the floor's) %.2f, in display language 0x%04X\n\n",
+                Median(textSamples), GetUserDefaultUILanguage());
     std::printf("command state: GetState, median us per call, %d batches of %d (two items: %d) calls each, "
                 "interleaved\n",
                 iterations, kStateBatch, kCountOnlyBatch);

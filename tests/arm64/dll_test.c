@@ -31,9 +31,20 @@ static const wchar_t kHandlerKey[] = L"lnkfile\\shellex\\ContextMenuHandlers\\Op
 static const wchar_t kResultsKey[] = L"Results\\shellex\\ContextMenuHandlers\\OpenContainingFolderMenu";
 static const wchar_t kApprovalKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 static const wchar_t kScratchKey[] = L"Software\\NorrvaneArm64Test";
-/* "ファイルの場所を開く(&I)", and the same without the access key. */
-static const wchar_t kMenuText[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F(&I)";
-static const wchar_t kTitle[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
+/* The item's text in the display language, Japanese or for every other
+   English, and the same without the access key: "ファイルの場所を開く(&I)"
+   and "Open f&ile location". The verb is the Japanese title in every
+   language. */
+static const wchar_t kJapaneseMenuText[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F(&I)";
+static const wchar_t kJapaneseTitle[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
+static const wchar_t kEnglishMenuText[] = L"Open f&ile location";
+static const wchar_t kEnglishTitle[] = L"Open file location";
+static const wchar_t *kVerb = kJapaneseTitle;
+
+static BOOL DisplayIsJapanese(void)
+{
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+}
 
 static struct {
     HRESULT(STDAPICALLTYPE *canUnloadNow)(void);
@@ -220,7 +231,11 @@ static void CheckMenu(const wchar_t *item, const wchar_t *target, const wchar_t 
                 "QueryContextMenu inserts one item");
     wchar_t text[64] = L"";
     GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
-    Check(lstrcmpW(text, kMenuText) == 0, "the item's text");
+    Check(lstrcmpW(text, DisplayIsJapanese() ? kJapaneseMenuText : kEnglishMenuText) == 0,
+          "the item's text, in the display language");
+    wchar_t verb[64] = L"";
+    CheckResult(IContextMenu_GetCommandString(handler, 0, GCS_VERBW, NULL, (CHAR *)verb, 64), S_OK, "GetCommandString");
+    Check(lstrcmpW(verb, kVerb) == 0, "the verb, the same in every language");
     CMINVOKECOMMANDINFO info = {0};
     info.cbSize = sizeof info;
     info.lpVerb = MAKEINTRESOURCEA(GetMenuItemID(menu, 0) - 1);
@@ -252,7 +267,8 @@ static void CheckCommandState(const wchar_t *item, EXPCMDSTATE expected, const c
         Check(state == expected, what);
         LPWSTR title = NULL;
         IExplorerCommand_GetTitle(command, items, &title);
-        Check(title && lstrcmpW(title, kTitle) == 0, "the command's title");
+        Check(title && lstrcmpW(title, DisplayIsJapanese() ? kJapaneseTitle : kEnglishTitle) == 0,
+              "the command's title, in the display language");
         CoTaskMemFree(title);
     }
     if (items) IShellItemArray_Release(items);

@@ -15,7 +15,6 @@
 
 #include "base/module_identity.h"
 #include "base/test_seams.h"
-#include "command/menu.h"
 #include "module/module.h"
 #include "shellns/folder_binding.h"
 #include "shellns/id_list.h"
@@ -23,6 +22,7 @@
 #include "support/handler_objects.h"
 #include "support/scratch_registry.h"
 #include "support/shell_items.h"
+#include "support/user_texts.h"
 
 namespace {
 
@@ -488,6 +488,7 @@ TEST_F(EndToEnd, FileManagerSelectsTheTarget)
     const std::wstring selectDocs = L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Docs");
     verbs_.UseFileManager(fileManager);
 
+    const UserTexts& texts = TextsIn(DisplayLanguage());
     struct Case {
         const wchar_t* item;
         const wchar_t* menuText;
@@ -495,22 +496,22 @@ TEST_F(EndToEnd, FileManagerSelectsTheTarget)
         bool (*linkCheck)(const wchar_t*) = nullptr;
     };
     std::vector<Case> cases = {
-        {L"to file.lnk", OPEN_FILE_LOCATION_TEXT,
+        {L"to file.lnk", texts.fileMenu,
          L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Report, final.txt")},
-        {L"to folder.lnk", OPEN_FOLDER_LOCATION_TEXT, selectDocs},
-        {L"to computer.lnk", OPEN_FOLDER_LOCATION_TEXT, L"\"" + fileManager + L"\":*" + shortcuts_.computerHex()},
+        {L"to folder.lnk", texts.folderMenu, selectDocs},
+        {L"to computer.lnk", texts.folderMenu, L"\"" + fileManager + L"\":*" + shortcuts_.computerHex()},
         // The shells differ on whether a deleted target was a folder.
         {L"to gone.lnk", nullptr, L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"gone.txt")},
         // Anything else is shown itself, in its own folder.
-        {L"Report, final.txt", OPEN_FILE_LOCATION_TEXT,
+        {L"Report, final.txt", texts.fileMenu,
          L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Report, final.txt")},
-        {L"Docs", OPEN_FOLDER_LOCATION_TEXT, selectDocs},
+        {L"Docs", texts.folderMenu, selectDocs},
     };
     // A symbolic link shows its target. Wine presents a Unix link as a plain
     // folder: unaided, it is shown itself, never by its final path.
     if (shortcuts_.linkKind() != LinkKind::None) {
-        cases.push_back({L"DocsLink", OPEN_FOLDER_LOCATION_TEXT, selectDocs, SaysLink});
-        cases.push_back({L"DocsLink", OPEN_FOLDER_LOCATION_TEXT,
+        cases.push_back({L"DocsLink", texts.folderMenu, selectDocs, SaysLink});
+        cases.push_back({L"DocsLink", texts.folderMenu,
                          shortcuts_.linkKind() == LinkKind::Unix
                              ? L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"DocsLink")
                              : selectDocs});
@@ -680,10 +681,11 @@ TEST_F(EndToEnd, HostRightClicksThroughTheRegisteredDll)
     EXPECT_EQ(0u, RunProgram(L"regsvr32.exe /s /u " + dll).exitCode);
     const ProgramRun afterRemoval = RunProgram(host);
 
+    // The menu in the display language, the verb the same in every one.
     const std::vector<std::wstring> picked = {
         std::wstring(L"handler: ") + HANDLER_CLSID_TEXT,
         L"QueryContextMenu: 0x00000001",
-        std::wstring(L"menu: position 0, id 1, \"") + OPEN_FILE_LOCATION_TEXT + L"\"",
+        std::wstring(L"menu: position 0, id 1, \"") + TextsIn(DisplayLanguage()).fileMenu + L"\"",
         L"verb: \u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F",
         L"InvokeCommand: 0x00000000",
     };
@@ -708,6 +710,7 @@ TEST_F(EndToEnd, CommandStartsWhatTheMenuItemStarts)
     const std::wstring fileManager = programs_ + L"\\Norrvane.exe";
     const std::wstring target = shortcuts_.file(L"Report, final.txt");
     const std::wstring explorerLine = L"explorer.exe /n,/e,/select,\"" + target + L"\"";
+    const UserTexts& texts = TextsIn(DisplayLanguage());
     struct Case {
         const char* name;
         bool stockVerb;
@@ -717,15 +720,15 @@ TEST_F(EndToEnd, CommandStartsWhatTheMenuItemStarts)
         std::wstring commandLine;
     };
     const Case cases[] = {
-        {"file, file manager", false, {L"to file.lnk"}, OPEN_FILE_LOCATION_TITLE, fileManager,
+        {"file, file manager", false, {L"to file.lnk"}, texts.fileTitle, fileManager,
          L"\"" + fileManager + L"\" /select," + target},
-        {"folder, file manager", false, {L"to folder.lnk"}, OPEN_FOLDER_LOCATION_TITLE, fileManager,
+        {"folder, file manager", false, {L"to folder.lnk"}, texts.folderTitle, fileManager,
          L"\"" + fileManager + L"\" /select," + shortcuts_.file(L"Docs")},
-        {"My Computer, file manager", false, {L"to computer.lnk"}, OPEN_FOLDER_LOCATION_TITLE, fileManager,
+        {"My Computer, file manager", false, {L"to computer.lnk"}, texts.folderTitle, fileManager,
          L"\"" + fileManager + L"\":*" + shortcuts_.computerHex()},
-        {"file, stock verb", true, {L"to file.lnk"}, OPEN_FILE_LOCATION_TITLE, explorer_.path(), explorerLine},
-        {"plain file", true, {L"Report, final.txt"}, OPEN_FILE_LOCATION_TITLE, L"", L""},
-        {"two shortcuts", true, {L"to file.lnk", L"to folder.lnk"}, OPEN_FILE_LOCATION_TITLE, L"", L""},
+        {"file, stock verb", true, {L"to file.lnk"}, texts.fileTitle, explorer_.path(), explorerLine},
+        {"plain file", true, {L"Report, final.txt"}, texts.fileTitle, L"", L""},
+        {"two shortcuts", true, {L"to file.lnk", L"to folder.lnk"}, texts.fileTitle, L"", L""},
     };
     size_t started = 0;
     for (const Case& c : cases) {
@@ -754,7 +757,7 @@ TEST_F(EndToEnd, CommandStartsWhatTheMenuItemStarts)
     const ProgramRun picked = RunProgram(host + COMMAND_CLSID_TEXT + shortcut + L" --invoke");
     const ProgramRun plainFile = RunProgram(host + COMMAND_CLSID_TEXT + L" \"" + target + L"\"");
     const ProgramRun handlerClass = RunProgram(host + HANDLER_CLSID_TEXT + shortcut);
-    const std::wstring titleLine = std::wstring(L"title: ") + OPEN_FILE_LOCATION_TITLE;
+    const std::wstring titleLine = std::wstring(L"title: ") + texts.fileTitle;
     EXPECT_EQ(0u, picked.exitCode);
     EXPECT_EQ((std::vector<std::wstring>{L"state: ECS_ENABLED", titleLine, L"Invoke: 0x00000000"}), picked.output);
     EXPECT_EQ(0u, plainFile.exitCode);

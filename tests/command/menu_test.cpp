@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "support/counting_malloc.h"
 #include "support/handler_objects.h"
 #include "support/shell_items.h"
+#include "support/user_texts.h"
 
 namespace {
 
@@ -49,15 +51,11 @@ struct PopupMenu {
     }
 };
 
-// What the command answers for an item array where the handler showed
-// `menuText` (null: nothing): the menu text's title, or the file title, and
-// the state `shown` asks for: the command keeps to one shortcut. Leaves the
-// references of the array and of its first item, which the array hands out
-// to whoever asks, as they were.
-void ExpectCommandFace(IShellItemArray* items, const wchar_t* menuText, bool shown)
+// What the command answers for an item array: shown or hidden, with
+// `title`. Leaves the references of the array and of its first item, which
+// the array hands out to whoever asks, as they were.
+void ExpectCommandFace(IShellItemArray* items, bool shown, const wchar_t* title)
 {
-    const std::wstring menu = menuText ? menuText : OPEN_FILE_LOCATION_TEXT;
-    ASSERT_EQ(L"(&I)", menu.substr(menu.size() - 4));
     const ULONG references = items ? ReferencesOf(items) : 0;
     IShellItem* first = nullptr;
     if (items) ASSERT_EQ(S_OK, items->GetItemAt(0, &first));
@@ -66,13 +64,27 @@ void ExpectCommandFace(IShellItemArray* items, const wchar_t* menuText, bool sho
     EXPCMDSTATE state = 0x55;
     EXPECT_EQ(S_OK, command->GetState(items, FALSE, &state));
     EXPECT_EQ(shown ? DWORD(ECS_ENABLED) : DWORD(ECS_HIDDEN), state);
-    LPWSTR title = nullptr;
-    EXPECT_EQ(S_OK, command->GetTitle(items, &title));
-    EXPECT_EQ(menu.substr(0, menu.size() - 4), std::wstring(title ? title : L"(null)"));
-    CoTaskMemFree(title);
+    LPWSTR text = nullptr;
+    EXPECT_EQ(S_OK, command->GetTitle(items, &text));
+    EXPECT_EQ(std::wstring(title), std::wstring(text ? text : L"(null)"));
+    CoTaskMemFree(text);
     command->Release();
     if (items) EXPECT_EQ(references, ReferencesOf(items));
     if (first) EXPECT_EQ(firstReferences, first->Release() + 1);
+}
+
+// A process has one display language and one ANSI code page, which Wine
+// took from the locales of its run (cmake/wine-run.sh) when it started: a
+// run that did not get them would skip the rows meant for it.
+TEST(DisplayLanguage, IsTheOneTheRunAskedFor)
+{
+    char locale[64] = "C.UTF-8";
+    char ctype[64] = "";
+    GetEnvironmentVariableA("NORRVANE_LOCALE", locale, sizeof locale);
+    if (!GetEnvironmentVariableA("NORRVANE_CTYPE_LOCALE", ctype, sizeof ctype)) std::strcpy(ctype, locale);
+    EXPECT_EQ(std::strncmp(locale, "ja_", 3) == 0 ? Language::Japanese : Language::English, DisplayLanguage())
+        << locale;
+    EXPECT_EQ(std::strncmp(ctype, "ja_", 3) == 0 ? 932u : 1252u, GetACP()) << ctype;
 }
 
 class MenuItem : public ::testing::Test {
@@ -168,24 +180,41 @@ TEST_F(MenuItem, OneItemGetsTheTextOfWhatItLocates)
     ASSERT_TRUE(DeleteFileW(folder.file(L"gone.txt").c_str()));
     const bool goneReadsAsFolder = ShellSaysTargetIsFolder(folder.file(L"to gone.lnk"));
 
+    // Rows of a language other than the display language are left to the run in it.
+    const Language display = DisplayLanguage();
+    const UserTexts& ja = TextsIn(Language::Japanese);
+    const UserTexts& en = TextsIn(Language::English);
+    const UserTexts& shown = TextsIn(display);
     struct Case {
         const char* name;
         std::wstring item;
-        const wchar_t* text;  // null: nothing inserted
+        Language language;
+        const wchar_t* text;   // null: nothing inserted
+        const wchar_t* title;  // the newer menu's, shown for a shortcut, else hidden
         UINT idCmdLast;
         UINT flags;
     };
     const Case cases[] = {
-        {"shortcut to a file", L"to file.lnk", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
-        {"shortcut to a folder", L"to folder.LNK", OPEN_FOLDER_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
-        {"shortcut to a deleted file", L"to gone.lnk",
-         goneReadsAsFolder ? OPEN_FOLDER_LOCATION_TEXT : OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
-        {"default items only", L"to file.lnk", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_DEFAULTONLY},
-        {"no identifiers left", L"to file.lnk", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst - 1, CMF_NORMAL},
-        {"a plain file", L"Report, final.txt", OPEN_FILE_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
-        {"a folder", L"Docs", OPEN_FOLDER_LOCATION_TEXT, kIdCmdFirst + 10, CMF_NORMAL},
+        {"shortcut to a file", L"to file.lnk", Language::Japanese, ja.fileMenu, ja.fileTitle, kIdCmdFirst + 10,
+         CMF_NORMAL},
+        {"shortcut to a file", L"to file.lnk", Language::English, en.fileMenu, en.fileTitle, kIdCmdFirst + 10,
+         CMF_NORMAL},
+        {"shortcut to a folder", L"to folder.LNK", Language::Japanese, ja.folderMenu, ja.folderTitle,
+         kIdCmdFirst + 10, CMF_NORMAL},
+        {"shortcut to a folder", L"to folder.LNK", Language::English, en.folderMenu, en.folderTitle,
+         kIdCmdFirst + 10, CMF_NORMAL},
+        {"shortcut to a deleted file", L"to gone.lnk", display, goneReadsAsFolder ? shown.folderMenu : shown.fileMenu,
+         goneReadsAsFolder ? shown.folderTitle : shown.fileTitle, kIdCmdFirst + 10, CMF_NORMAL},
+        {"default items only", L"to file.lnk", display, shown.fileMenu, shown.fileTitle, kIdCmdFirst + 10,
+         CMF_DEFAULTONLY},
+        {"no identifiers left", L"to file.lnk", display, shown.fileMenu, shown.fileTitle, kIdCmdFirst - 1,
+         CMF_NORMAL},
+        {"a plain file", L"Report, final.txt", display, shown.fileMenu, shown.fileTitle, kIdCmdFirst + 10,
+         CMF_NORMAL},
+        {"a folder", L"Docs", display, shown.folderMenu, shown.folderTitle, kIdCmdFirst + 10, CMF_NORMAL},
     };
     for (const Case& c : cases) {
+        if (c.language != display) continue;
         SCOPED_TRACE(c.name);
         ScopedCountingAllocator allocator;
         IDataObject* data = ShellDataObjectFor(folder.file(c.item));
@@ -214,7 +243,7 @@ TEST_F(MenuItem, OneItemGetsTheTextOfWhatItLocates)
         ASSERT_EQ(S_OK,
                   SHCreateShellItemArrayFromDataObject(data, IID_IShellItemArray, reinterpret_cast<void**>(&items)));
         const bool shortcut = c.item.find(L".lnk") != std::wstring::npos || c.item.find(L".LNK") != std::wstring::npos;
-        ExpectCommandFace(items, c.text, shortcut);
+        ExpectCommandFace(items, shortcut, c.title);
         items->Release();
         data->Release();
         EXPECT_EQ(0, allocator.malloc.outstanding());
@@ -241,22 +270,24 @@ TEST_F(MenuItem, CommandShowsForArraysOfOneShortcutOnly)
     MakeShortcutToIdList(folder.file(L"to computer.lnk"), computer);
     CoTaskMemFree(computer);
 
+    const UserTexts& texts = TextsIn(DisplayLanguage());
     struct Case {
         const char* name;
         std::vector<std::wstring> items;
         ArraySource source;
-        const wchar_t* menuText;  // what the handler shows for the same selection
+        bool shown;
+        const wchar_t* title;
     };
     const Case cases[] = {
-        {"shortcut to a file, from lists", {L"to file.lnk"}, ArraySource::IdLists, OPEN_FILE_LOCATION_TEXT},
-        {"shortcut to a folder, from lists", {L"to folder.lnk"}, ArraySource::IdLists, OPEN_FOLDER_LOCATION_TEXT},
-        {"shortcut to My Computer", {L"to computer.lnk"}, ArraySource::DataObject, OPEN_FOLDER_LOCATION_TEXT},
-        {"shortcut to My Computer, from lists", {L"to computer.lnk"}, ArraySource::IdLists,
-         OPEN_FOLDER_LOCATION_TEXT},
-        {"plain file, from lists", {L"notes.txt"}, ArraySource::IdLists, OPEN_FILE_LOCATION_TEXT},
-        {"folder, from lists", {L"Docs"}, ArraySource::IdLists, OPEN_FOLDER_LOCATION_TEXT},
-        {"two shortcuts", {L"to file.lnk", L"to folder.lnk"}, ArraySource::DataObject, nullptr},
-        {"two shortcuts, from lists", {L"to file.lnk", L"to folder.lnk"}, ArraySource::IdLists, nullptr},
+        {"shortcut to a file, from lists", {L"to file.lnk"}, ArraySource::IdLists, true, texts.fileTitle},
+        {"shortcut to a folder, from lists", {L"to folder.lnk"}, ArraySource::IdLists, true, texts.folderTitle},
+        {"shortcut to My Computer", {L"to computer.lnk"}, ArraySource::DataObject, true, texts.folderTitle},
+        {"shortcut to My Computer, from lists", {L"to computer.lnk"}, ArraySource::IdLists, true, texts.folderTitle},
+        {"plain file, from lists", {L"notes.txt"}, ArraySource::IdLists, false, texts.fileTitle},
+        {"folder, from lists", {L"Docs"}, ArraySource::IdLists, false, texts.folderTitle},
+        {"two shortcuts", {L"to file.lnk", L"to folder.lnk"}, ArraySource::DataObject, false, texts.fileTitle},
+        {"two shortcuts, from lists", {L"to file.lnk", L"to folder.lnk"}, ArraySource::IdLists, false,
+         texts.fileTitle},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -265,27 +296,36 @@ TEST_F(MenuItem, CommandShowsForArraysOfOneShortcutOnly)
         for (const std::wstring& item : c.items) paths.push_back(folder.file(item));
         IShellItemArray* items = ShellItemArrayFor(paths, c.source);
         ASSERT_NE(nullptr, items);
-        ExpectCommandFace(items, c.menuText, c.items.size() == 1 && c.items[0].find(L".lnk") != std::wstring::npos);
+        ExpectCommandFace(items, c.shown, c.title);
         items->Release();
         EXPECT_EQ(0, allocator.malloc.outstanding());
     }
     SCOPED_TRACE("no array");
-    ExpectCommandFace(nullptr, nullptr, false);
+    ExpectCommandFace(nullptr, false, texts.fileTitle);
 }
 
+// The verb is the same in every language; the help text follows the
+// display language, for ANSI callers in the code page that goes with it.
 TEST(CommandString, AnswersOnlyForItsOneCommandAndWithinTheRoomGiven)
 {
-    const BYTE kAnsi[] = {0x83, 0x74, 0x83, 0x40, 0x83, 0x43, 0x83, 0x8B, 0x82, 0xCC, 0x8F,
-                          0xEA, 0x8F, 0x8A, 0x82, 0xF0, 0x8A, 0x4A, 0x82, 0xAD, 0x00};
-    const wchar_t kWide[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
-    static_assert(sizeof kAnsi == 21, "21 bytes with the zero");
-    static_assert(sizeof kWide == 11 * sizeof(wchar_t), "11 characters with the zero");
-    const std::vector<BYTE> ansi(kAnsi, kAnsi + sizeof kAnsi);
-    const std::vector<BYTE> wide(reinterpret_cast<const BYTE*>(kWide),
-                                 reinterpret_cast<const BYTE*>(kWide) + sizeof kWide);
+    const wchar_t kVerb[] = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
+    static_assert(sizeof kVerb == 11 * sizeof(wchar_t), "11 characters with the zero");
+    const BYTE kVerbA[] = {0x83, 0x74, 0x83, 0x40, 0x83, 0x43, 0x83, 0x8B, 0x82, 0xCC, 0x8F,
+                           0xEA, 0x8F, 0x8A, 0x82, 0xF0, 0x8A, 0x4A, 0x82, 0xAD, 0x00};
+    static_assert(sizeof kVerbA == 21, "21 bytes with the zero");
+    const std::vector<BYTE> verbA(kVerbA, kVerbA + sizeof kVerbA);
+    const auto wide = [](const wchar_t* text) {
+        return std::vector<BYTE>(reinterpret_cast<const BYTE*>(text),
+                                 reinterpret_cast<const BYTE*>(text + std::wcslen(text) + 1));
+    };
+    const Language display = DisplayLanguage();
+    const UserTexts& ja = TextsIn(Language::Japanese);
+    const UserTexts& en = TextsIn(Language::English);
 
     struct Case {
         const char* name;
+        Language language;
+        UINT codePage;  // the ANSI code page; 0: whichever comes with the language
         UINT_PTR idCmd;
         UINT type;
         UINT cchMax;
@@ -293,23 +333,32 @@ TEST(CommandString, AnswersOnlyForItsOneCommandAndWithinTheRoomGiven)
         std::vector<BYTE> written;  // nothing written when empty
     };
     const Case cases[] = {
-        {"ANSI verb", 0, GCS_VERBA, 21, S_OK, ansi},
-        {"ANSI help text", 0, GCS_HELPTEXTA, 260, S_OK, ansi},
-        {"wide verb", 0, GCS_VERBW, 11, S_OK, wide},
-        {"wide help text", 0, GCS_HELPTEXTW, 260, S_OK, wide},
-        {"ANSI validation", 0, GCS_VALIDATEA, 260, S_OK, {}},
-        {"wide validation", 0, GCS_VALIDATEW, 260, S_OK, {}},
-        {"another identifier", 1, GCS_HELPTEXTW, 260, E_INVALIDARG, {}},
-        {"request type 3", 0, 3, 260, E_INVALIDARG, {}},
-        {"request type 7", 0, 7, 260, E_INVALIDARG, {}},
-        {"wide verb icon", 0, GCS_VERBICONW, 260, E_INVALIDARG, {}},
-        {"ANSI verb a byte short", 0, GCS_VERBA, 20, E_INVALIDARG, {}},
-        {"wide verb a character short", 0, GCS_VERBW, 10, E_INVALIDARG, {}},
-        {"wide help text with no room", 0, GCS_HELPTEXTW, 0, E_INVALIDARG, {}},
+        {"ANSI verb", Language::Japanese, 0, 0, GCS_VERBA, 21, S_OK, verbA},
+        {"ANSI verb", Language::English, 0, 0, GCS_VERBA, 21, S_OK, verbA},
+        {"ANSI help text", Language::Japanese, 932, 0, GCS_HELPTEXTA, 260, S_OK, ja.helpAnsi},
+        // Japanese is not to be had in this code page: the English help text instead.
+        {"ANSI help text", Language::Japanese, 1252, 0, GCS_HELPTEXTA, 260, S_OK, en.helpAnsi},
+        {"ANSI help text", Language::English, 0, 0, GCS_HELPTEXTA, 260, S_OK, en.helpAnsi},
+        {"wide verb", Language::Japanese, 0, 0, GCS_VERBW, 11, S_OK, wide(kVerb)},
+        {"wide verb", Language::English, 0, 0, GCS_VERBW, 11, S_OK, wide(kVerb)},
+        {"wide help text", Language::Japanese, 0, 0, GCS_HELPTEXTW, 260, S_OK, wide(ja.help)},
+        {"wide help text", Language::English, 0, 0, GCS_HELPTEXTW, 260, S_OK, wide(en.help)},
+        {"ANSI validation", display, 0, 0, GCS_VALIDATEA, 260, S_OK, {}},
+        {"wide validation", display, 0, 0, GCS_VALIDATEW, 260, S_OK, {}},
+        {"another identifier", display, 0, 1, GCS_HELPTEXTW, 260, E_INVALIDARG, {}},
+        {"request type 3", display, 0, 0, 3, 260, E_INVALIDARG, {}},
+        {"request type 7", display, 0, 0, 7, 260, E_INVALIDARG, {}},
+        {"wide verb icon", display, 0, 0, GCS_VERBICONW, 260, E_INVALIDARG, {}},
+        {"ANSI verb a byte short", display, 0, 0, GCS_VERBA, 20, E_INVALIDARG, {}},
+        {"wide verb a character short", display, 0, 0, GCS_VERBW, 10, E_INVALIDARG, {}},
+        {"ANSI help text a byte short", Language::Japanese, 932, 0, GCS_HELPTEXTA, 20, E_INVALIDARG, {}},
+        {"ANSI help text a byte short", Language::English, 0, 0, GCS_HELPTEXTA, 18, E_INVALIDARG, {}},
+        {"wide help text with no room", display, 0, 0, GCS_HELPTEXTW, 0, E_INVALIDARG, {}},
     };
     ComApartment apartment;
     IContextMenu* handler = NewHandler();
     for (const Case& c : cases) {
+        if (c.language != display || (c.codePage && c.codePage != GetACP())) continue;
         SCOPED_TRACE(c.name);
         std::vector<BYTE> buffer(600, 0xAB);
         EXPECT_EQ(c.expected, handler->GetCommandString(c.idCmd, c.type, nullptr,

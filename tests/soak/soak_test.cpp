@@ -17,7 +17,6 @@
 #include "base/com_ref.h"
 #include "base/module_identity.h"
 #include "command/invocation.h"
-#include "command/menu.h"
 #include "command/selection.h"
 #include "module/module.h"
 #include "shellns/holders.h"
@@ -27,6 +26,7 @@
 #include "support/handler_objects.h"
 #include "support/scratch_registry.h"
 #include "support/shell_items.h"
+#include "support/user_texts.h"
 
 namespace {
 
@@ -149,7 +149,7 @@ void RunCommandRound(IShellItemArray* items, const std::wstring& expectedLine)
     EXPECT_EQ(DWORD(ECS_ENABLED), state);
     LPWSTR title = nullptr;
     EXPECT_EQ(S_OK, command->GetTitle(items, &title));
-    EXPECT_STREQ(OPEN_FILE_LOCATION_TITLE, title);
+    EXPECT_STREQ(TextsIn(DisplayLanguage()).fileTitle, title);
     CoTaskMemFree(title);
 
     IdListHolder selection(ReadSingleItem(items));
