@@ -111,9 +111,10 @@ bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' &&
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// A file or folder whose reparse point carries the symbolic-link tag. A
-// junction, a mount point or a file of a cloud or deduplicated store is
-// none: its final path would name the folder it lies in by another name.
+// A file or folder whose reparse point carries the symbolic-link tag: the
+// final path of anything else would name its folder by another name. Some
+// systems mark a folder reached through a link of their own as a reparse
+// point without a tag: the tag of the file itself decides.
 bool IsSymbolicLink(const wchar_t* path)
 {
     const DWORD attributes = GetFileAttributesW(path);
@@ -126,7 +127,7 @@ bool IsSymbolicLink(const wchar_t* path)
                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FILE_ATTRIBUTE_TAG_INFO tag = {};
     return link.valid() && getInformation(link.get(), FileAttributeTagInfo, &tag, sizeof tag) &&
-           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && tag.ReparseTag == IO_REPARSE_TAG_SYMLINK;
+           IsSymbolicLinkTag(tag.FileAttributes, tag.ReparseTag);
 }
 
 // Stands in for IsSymbolicLink while a test has set it.
@@ -211,6 +212,11 @@ BOOL LocateItem(const ITEMIDLIST* list, ITEMIDLIST** located, BOOL* isFolder)
     ReadFolderFlag(real.get(), isFolder);
     *located = real.release();
     return TRUE;
+}
+
+bool IsSymbolicLinkTag(DWORD attributes, DWORD reparseTag)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && reparseTag == IO_REPARSE_TAG_SYMLINK;
 }
 
 bool MakePlainPath(wchar_t* finalPath)

@@ -28,6 +28,11 @@ BOOL IsShortcutFile(const ITEMIDLIST* list);
 // its attributes could be read.
 BOOL LocateItem(const ITEMIDLIST* list, ITEMIDLIST** located, BOOL* isFolder);
 
+// Whether a file's attributes and reparse tag, as the file system reports
+// them for the file itself, make it a symbolic link. A junction, a mount
+// point or a file of a cloud or deduplicating store is none.
+bool IsSymbolicLinkTag(DWORD attributes, DWORD reparseTag);
+
 // A final path as the system reports it ("\\?\C:\dir", "\\?\UNC\server\share")
 // turned, in place, into the path programs name it by ("C:\dir",
 // "\\server\share"). False for a form that names no drive or share (a volume

@@ -289,6 +289,22 @@ TEST_F(LocateItemTest, ItemWithoutALocationGetsNothing)
     CoTaskMemFree(vanished);
 }
 
+TEST(IsSymbolicLinkTag, TakesTheTagNotTheAttributeAlone)
+{
+    const DWORD kDeduplicated = 0x80000013;
+    const struct {
+        DWORD attributes, tag;
+        bool link;
+    } cases[] = {
+        {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK, true},
+        {FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_MOUNT_POINT, false},
+        {FILE_ATTRIBUTE_REPARSE_POINT, kDeduplicated, false},
+        {FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, 0, false},
+        {FILE_ATTRIBUTE_NORMAL, IO_REPARSE_TAG_SYMLINK, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.link, IsSymbolicLinkTag(c.attributes, c.tag)) << std::hex << c.tag;
+}
+
 TEST(MakePlainPath, TurnsFinalPathsIntoThePathsProgramsUse)
 {
     const std::wstring longest = L"\\\\?\\C:\\" + std::wstring(32767 - 7, L'x');
