@@ -68,13 +68,17 @@ static void Check(BOOL passed, const wchar_t *what)
 }
 
 /* The texts our item shows on the display language `language`: the menu
-   text for a shortcut to a file and the command's title. The DLL shows its
-   Japanese texts whatever the language. */
+   text for a shortcut to a file and the command's title, Japanese for a
+   Japanese display language and English for every other. */
 static void ExpectedTexts(LANGID language, const wchar_t **menuText, const wchar_t **title)
 {
-    (void)language;
-    *menuText = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F(&I)";
-    *title = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
+    if (PRIMARYLANGID(language) == LANG_JAPANESE) {
+        *menuText = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F(&I)";
+        *title = L"\u30D5\u30A1\u30A4\u30EB\u306E\u5834\u6240\u3092\u958B\u304F";
+    } else {
+        *menuText = L"Open f&ile location";
+        *title = L"Open file location";
+    }
 }
 
 /* `text` without its access key: "(&X)" and a lone '&' go; "&&" stays '&'. */
