@@ -368,6 +368,22 @@ TEST(CommandString, AnswersOnlyForItsOneCommandAndWithinTheRoomGiven)
         EXPECT_EQ(expected, buffer);
     }
     EXPECT_EQ(E_INVALIDARG, handler->GetCommandString(0, GCS_VERBW, nullptr, nullptr, 260));
+
+    // Nothing is kept from one call to the next: a thread switched to the
+    // other language gets its text at once. Windows follows the thread's UI
+    // language, Wine its locale: both are switched.
+    const bool japanese = display == Language::Japanese;
+    const LANGID other = japanese ? MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)
+                                  : MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN);
+    const LCID savedLocale = GetThreadLocale();
+    const LANGID savedLanguage = GetThreadUILanguage();
+    SetThreadUILanguage(other);
+    SetThreadLocale(MAKELCID(other, SORT_DEFAULT));
+    wchar_t help[64] = L"";
+    EXPECT_EQ(S_OK, handler->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(help), 64));
+    EXPECT_STREQ((japanese ? en : ja).help, help);
+    SetThreadLocale(savedLocale);
+    SetThreadUILanguage(savedLanguage);
     handler->Release();
     EXPECT_EQ(0, ModuleObjectCount());
 }

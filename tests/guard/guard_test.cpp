@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "base/module_text.h"
 #include "command/file_manager.h"
 #include "command/selection.h"
+#include "command/text_ids.h"
 #include "registration/registration.h"
 #include "shellns/id_list.h"
 #include "shellns/item_location.h"
@@ -294,6 +296,23 @@ TEST(GuardedTexts, HexadecimalTextOfAListStaysWithinItsCapacity)
             EXPECT_EQ(capacity >= needed, IdListToHex(placed, text, capacity)) << "capacity " << capacity;
             if (capacity > 0) EXPECT_TRUE(TerminatedWithin(text, capacity)) << "capacity " << capacity;
         }
+    }
+}
+
+// A text of the module's string tables into destinations of every capacity
+// around the room it needs, each ending at the guard page: whole or nothing.
+TEST(GuardedTexts, ModuleTextStaysWithinItsCapacity)
+{
+    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    wchar_t whole[64];
+    const int length = LoadModuleText(IDS_HELP_TEXT, english, whole, 64);
+    ASSERT_GT(length, 0);
+    GuardedBuffer destinations(64 * sizeof(wchar_t));
+    for (int capacity = 0; capacity <= length + 1; ++capacity) {
+        wchar_t* text = destinations.Characters(capacity);
+        EXPECT_EQ(capacity > length ? length : 0, LoadModuleText(IDS_HELP_TEXT, english, text, capacity))
+            << "capacity " << capacity;
+        if (capacity > 0) EXPECT_TRUE(TerminatedWithin(text, capacity)) << "capacity " << capacity;
     }
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // The texts the user sees, written out here apart from the DLL's string
 // tables, and the display language a test runs in. Wine takes the display
-// language (and the ANSI code page) from LC_ALL when a program starts, so a
-// process has one for its whole life: a row for another language is left to
-// the run in that language (cmake/wine-run.sh, NORRVANE_LOCALE).
+// language (and the ANSI code page) from LC_ALL when a program starts, and
+// only a thread's locale changes which string table it reads later: a row
+// for another language is left to the run in that language
+// (cmake/wine-run.sh, NORRVANE_LOCALE).
 #include <windows.h>
 
 #include <vector>
