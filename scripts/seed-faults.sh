@@ -408,7 +408,10 @@ done
 echo "seed-faults: ${#chosen[@]} of $(site_list | wc -l) sites${packages:+ in the installer and the scripts}${kinds:+ of the kinds $kinds}"
 killed=0 survived=0 unbuilt=0 number=0
 for site in "${chosen[@]}"; do
-  IFS=$'\t' read -r file line column old new kind <<<"$site"
+  # A tab is a blank to read, and blanks in a row make one separator: read
+  # apart at a character that is not one, an empty text (a change that drops
+  # something) stays a field of its own.
+  IFS=$'\x1f' read -r file line column old new kind <<<"${site//$'\t'/$'\x1f'}"
   number=$((number + 1))
   cp "$tree/$file" "$scratch/original"
   plant "$file" "$line" "$column" "$old" "$new"
