@@ -9,8 +9,8 @@
 # Then, in a 64-bit Wine prefix of the test's own that has the stock
 # open-file-location handler as Windows 6.x has it: the real msiexec installs
 # and removes the x64 package, upgrades an earlier release, and fails a
-# registration; the real cmd.exe runs install.cmd and uninstall.cmd from the
-# zip. Where this machine runs no 32-bit programs, the 32-bit halves cannot
+# registration and a removal; the real cmd.exe runs install.cmd and
+# uninstall.cmd from the zip, also as on ARM64 Windows. Where this machine runs no 32-bit programs, the 32-bit halves cannot
 # run: the 64-bit feature is installed alone, install.cmd must report the
 # 32-bit failure, and the rows about the halves on their own say that they
 # were skipped.
