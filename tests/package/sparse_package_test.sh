@@ -179,6 +179,7 @@ CN=T,O=A=B|CN=T, O="A=B"
 CN=T,O=A\,B|CN=T, O="A,B"
 CN=T,O=A\"B|CN=T, O="A""B"
 ROWS
+check "the signer's subject CN=T,O=A\\0AB is the publisher CN=T, O=\"A(line break)B\"" publisher_of 'CN=T,O=A\0AB' $'CN=T, O="A\nB"'
 sed 's/@VERSION@/1.0.0.0/' "$template" >no-version.xml
 # description|manifest|publisher|version
 while IFS='|' read -r description manifest who what; do
