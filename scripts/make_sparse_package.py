@@ -126,7 +126,10 @@ def fill_manifest(template, publisher, version, architecture):
     for placeholder in PLACEHOLDERS:
         if template.count(placeholder) != 1:
             raise BuildError(f"the template must hold {placeholder} once, not {template.count(placeholder)} times")
-    text = template.replace("@PUBLISHER@", escape(publisher, {'"': "&quot;", "'": "&apos;"}))
+    # A line break or tab written as itself in an attribute is read back as a
+    # blank: as a character reference it stays what it is.
+    entities = {'"': "&quot;", "'": "&apos;", "\n": "&#10;", "\r": "&#13;", "\t": "&#9;"}
+    text = template.replace("@PUBLISHER@", escape(publisher, entities))
     text = text.replace("@VERSION@", version).replace("@ARCHITECTURE@", architecture)
     left = re.search(r"@[A-Z_]+@", text)
     if left:

@@ -22,6 +22,14 @@
 #   held       the reference a ComRef holds given up at its end, never released
 #   plusone    a "+ 1" dropped
 #   view       a registry view flag swapped (KEY_WOW64_64KEY, KEY_WOW64_32KEY, none)
+# and, in the files named:
+#   quote      installer/powershell_command.cpp: a single quote that PowerShell
+#              reads as one left out of those doubled, or a neighbour added
+#   link       registration/registration.cpp: a key that holds our entries
+#              opened or created through a registry link
+#   probe      cmake/arm64/chkstk.S: the ARM64 stack probe steps over pages,
+#              touches none, or covers half the frame; judged by the ARM64
+#              build's tests under arm64 Wine
 #
 # In the installer and the scripts the sites are those of these changes:
 #   attribute  an attribute's value turned (deferred/rollback/immediate,
@@ -34,9 +42,23 @@
 #   tokens     a token number of a for /f changed (N for N + 1 or N - 1)
 #   buildenv   a variable that fixes the release's bytes (TZ, LC_ALL,
 #              SOURCE_DATE_EPOCH) dropped from scripts/package.sh's exports
+#   log        installer/run_powershell.cpp: PowerShell's error stream left
+#              out of the log, its output read in the ANSI code page
+#   steps      a switch (-AllUsers, -Online, -Stage, -SkipLicense) or a
+#              filter on our family and publisher dropped from a package step
+#   rollback   a rollback action's condition changed alone: the other state,
+#              the Windows 11 or the LocalSystem term dropped
+#   machine    a machine name that a script compares with swapped for another
+#   waiver     scripts/package.sh: signing without a time stamp waived by
+#              another value than NORRVANE_SIGN_NO_TIMESTAMP=1
+#   packagecode  scripts/package.sh: an input of an MSI's package code left
+#              out, or the ARM64 MSI's taken from the x64 DLL
+#   publisher  scripts/make_sparse_package.py: a character that makes Windows
+#              quote a subject's value left out
 # and each is judged by scripts/package.sh, check_package.sh and
-# install_test.sh on the built DLLs; a fault in scripts/package.sh first by
-# reproducible_test.sh (for it the scratch tree is a repository of its own).
+# install_test.sh on the built DLLs; a fault in scripts/package.sh also by
+# reproducible_test.sh (for it the scratch tree is a repository of its own),
+# one in scripts/make_sparse_package.py first by sparse_package_test.sh.
 #
 # --kinds K1,K2 seeds the sites of those kinds only; --list prints the sites
 # (file, line, column, old text, new text, kind) and seeds nothing.
@@ -99,25 +121,51 @@ build_and_test() {
     test_packages "${1:-}"
     return
   fi
+  case ${1:-} in cmake/arm64/*) test_arm64; return ;; esac
   cmake --build "$build" -j 2 >"$scratch/build.log" 2>&1 || return 2
-  ctest --test-dir "$build" -j 2 --stop-on-failure --timeout 90 >"$scratch/test.log" 2>&1
+  # The soak test alone takes some 90 s on a busy machine: a timeout near
+  # that counts a fault killed that the tests let pass.
+  ctest --test-dir "$build" -j 2 --stop-on-failure --timeout 300 >"$scratch/test.log" 2>&1
   local status=$?
   stop_wine
   return $status
 }
+# The ARM64 build of the scratch tree and its tests under arm64 Wine, which
+# is taken from the work tree's own ARM64 build when it has one.
+arm64=$scratch/arm64
+test_arm64() {
+  if [ ! -f "$arm64/CMakeCache.txt" ]; then
+    (cd "$tree" && cmake --preset arm64 -B "$arm64" -DNORRVANE_WARNINGS_AS_ERRORS=OFF >/dev/null)
+    [ ! -d "$root/build/arm64/arm64-wine" ] || [ -e "$arm64/arm64-wine" ] || cp -al "$root/build/arm64/arm64-wine" "$arm64/"
+  fi
+  cmake --build "$arm64" -j 2 >"$scratch/build.log" 2>&1 || return 2
+  ctest --test-dir "$arm64" --stop-on-failure --timeout 600 >"$scratch/test.log" 2>&1
+  local status=$?
+  # A test skipped (no arm64 Wine here) judged nothing.
+  grep -q 'Skipped' "$scratch/test.log" && status=3
+  [ ! -x "$arm64/arm64-wine/root/usr/lib/wine/wineserver64" ] ||
+    WINEPREFIX="$arm64/wineprefix" "$arm64/arm64-wine/root/usr/lib/wine/wineserver64" -k 2>/dev/null || true
+  return $status
+}
 # The release made from the scratch tree's DLLs, signed with a throwaway
 # certificate so that it has all its parts, and the package tests on it. A
-# fault in FILE scripts/package.sh is first judged by two unsigned builds.
+# fault in FILE scripts/package.sh is judged by two unsigned builds too, one
+# in scripts/make_sparse_package.py by the sparse package's test first.
 test_packages() {
   local made status certificate=$scratch/certificate
+  if [ "${1:-}" = scripts/make_sparse_package.py ] &&
+    ! bash "$tree/tests/package/sparse_package_test.sh" "$scratch/sparse-package-test" >"$scratch/test.log" 2>&1; then
+    return 1
+  fi
   rm -rf "$scratch/dist"
   made=$(cd "$tree" && NORRVANE_SIGN_PFX=$certificate/signer.pfx NORRVANE_SIGN_PASSWORD_FILE=$certificate/password.txt \
     NORRVANE_SIGN_NO_TIMESTAMP=1 bash scripts/package.sh "$scratch/dist" 2>"$scratch/build.log") || return 2
   mapfile -t made <<<"$made"
+  # The quickest first: the first test that fails decides.
   {
-    { [ "${1:-}" != scripts/package.sh ] ||
-      bash "$tree/tests/package/reproducible_test.sh" "$scratch/reproducible" "${made[0]}"; } &&
-      bash "$tree/tests/package/check_package.sh" --ca "$certificate/ca.pem" "${made[@]}" &&
+    bash "$tree/tests/package/check_package.sh" --ca "$certificate/ca.pem" "${made[@]}" &&
+      { [ "${1:-}" != scripts/package.sh ] ||
+        bash "$tree/tests/package/reproducible_test.sh" "$scratch/reproducible" "${made[0]}"; } &&
       bash "$tree/tests/package/install_test.sh" "${made[@]:0:4}" "$scratch/package-test" "$certificate/ca.pem"
   } >"$scratch/test.log" 2>&1
   status=$?
@@ -186,18 +234,50 @@ sites() {
           }
         }
       }' "$tree"
+  (cd "$tree" && ls installer/powershell_command.cpp registration/registration.cpp cmake/arm64/chkstk.S) | rule_sites
 }
 
 # The sites of the installer and the scripts, in the same form.
 package_sites() {
-  (cd "$tree" && ls installer/*.wxs scripts/windows/*.cmd scripts/package.sh) |
-    perl -e '
+  (cd "$tree" && ls installer/*.wxs scripts/windows/*.cmd scripts/package.sh installer/run_powershell.cpp \
+    scripts/make_sparse_package.py) | rule_sites
+}
+
+# The sites of the kinds made by a rule, in the files named on standard input.
+rule_sites() {
+  perl -e '
       use strict; use warnings;
       my $tree = shift;
-      # A pattern, what each match becomes ($1 is kept where it is used),
-      # the kind, and the files it applies to.
+      # A pattern, what each match becomes ($1 is kept where it is used; one
+      # site for each text given), the kind, the files it applies to and,
+      # where given, the lines.
       my $installer = qr/\.(wxs|cmd)$/;
+      my $script = qr/<\?define (?:Provision|Unprovision|RegisterForUser|UnregisterForUser) =/;
+      my $undo = qr/<Custom Action="Undo/;
+      my $waived = q{[ "${NORRVANE_SIGN_NO_TIMESTAMP:-}" != 1 ]};
       my @rules = (
+        [qr/c == L\x27\\\x27\x27 \|\| /, sub { "" }, "quote", qr/powershell_command\.cpp$/],
+        [qr/0x(2018|201B)\b/, sub { $_[0] eq "2018" ? ("0x2017", "0x2019") : ("0x201A", "0x201C") }, "quote",
+         qr/powershell_command\.cpp$/],
+        [qr/\b(Open|Create)KeyNotLink\(/, sub { "$_[0]Key(" }, "link", qr/registration\.cpp$/],
+        [qr/(?:sub|subs)\s+x1[67], x1[67], #(4096)/, sub { my $m = $_[1]; $m =~ s/4096$/8192/; $m }, "probe", qr/\.S$/],
+        [qr/ldr\s+xzr, \[x17\]/, sub { "nop" }, "probe", qr/\.S$/],
+        [qr/lsl\s+x16, x15, #(4)/, sub { "lsl     x16, x15, #3" }, "probe", qr/\.S$/],
+        [qr/startup\.hStdError = writeEnd;/, sub { "" }, "log", qr/run_powershell\.cpp$/],
+        [qr/CP_OEMCP/, sub { "CP_ACP" }, "log", qr/run_powershell\.cpp$/],
+        [qr/ -(?:AllUsers|Online|Stage|SkipLicense)\b/, sub { "" }, "steps", qr/\.wxs$/, $script],
+        [qr/ \| Where-Object \{[^}]*\}/, sub { "" }, "steps", qr/\.wxs$/, $script],
+        [qr/ -and \$_\.\w+ -eq \S+/, sub { "" }, "steps", qr/\.wxs$/, $script],
+        [qr/ \$_\.\w+ -eq \S+ -and/, sub { "" }, "steps", qr/\.wxs$/, $script],
+        [qr/\$\$\w+=([23])/, sub { my $m = $_[1]; $m =~ s/=([23])$/"=" . (5 - $1)/e; $m }, "rollback", qr/\.wxs$/, $undo],
+        [qr/\$\(var\.Windows11\) AND | AND UserSID &lt;&gt; "S-1-5-18"/, sub { "" }, "rollback", qr/\.wxs$/, $undo],
+        [qr/=="(x86|AMD64|ARM64)"/, sub { my $was = $_[0]; map { "==\"$_\"" } grep { $_ ne $was } qw(x86 AMD64 ARM64) },
+         "machine", qr/\.cmd$/],
+        [qr/\Q$waived\E/, sub { (q{[ -z "${NORRVANE_SIGN_NO_TIMESTAMP:-}" ]}, q{[ "${NORRVANE_SIGN_NO_TIMESTAMP:-}" = 0 ]},
+                                  q{[ "${NORRVANE_SIGN_NO_TIMESTAMP:-1}" != 1 ]}) }, "waiver", qr/package\.sh$/],
+        [qr/"\$native\/NorrvaneShLnk\.dll"/, sub { "x64/NorrvaneShLnk.dll" }, "packagecode", qr/package\.sh$/,
+         qr/^\s*inputs=/],
+        [qr/cat "\$wxs" && | && printf \x27%s\x27 "\$\{sparse_files\[\*\]\}"/, sub { "" }, "packagecode", qr/package\.sh$/],
         [qr/Execute="(deferred)"/, sub { "Execute=\"immediate\"" }, "attribute", $installer],
         [qr/Execute="(rollback)"/, sub { "Execute=\"deferred\"" }, "attribute", $installer],
         [qr/Impersonate="(no)"/, sub { "Impersonate=\"yes\"" }, "attribute", $installer],
@@ -222,13 +302,13 @@ package_sites() {
         while (my $line = <$in>) {
           $n++;
           $line =~ s/\r?\n$//;
-          next if $line =~ /^\s*(rem\b|<!--|#|$)/;
+          next if $line =~ /^\s*(rem\b|<!--|#|\/\/|$)/;
           for my $rule (@rules) {
-            my ($pattern, $make, $kind, $files) = @$rule;
-            next unless $file =~ $files;
+            my ($pattern, $make, $kind, $files, $lines) = @$rule;
+            next unless $file =~ $files && (!$lines || $line =~ $lines);
             while ($line =~ /$pattern/g) {
               my ($at, $old) = ($-[0], $&);
-              print join("\t", $file, $n, $at, $old, $make->($1, $old), $kind), "\n";
+              print join("\t", $file, $n, $at, $old, $_, $kind), "\n" for $make->($1, $old);
             }
           }
           # Each number of a for /f tokens= list, one up and one down.
@@ -251,6 +331,23 @@ package_sites() {
           # A line of a failure branch dropped.
           if ($file =~ /\.cmd$/ && $line =~ /^(\s*)(set "(?:FAILED|IN_USE)=1"|exit \/b 1|goto :eof)\s*$/) {
             print join("\t", $file, $n, length $1, $2, "rem", "branch"), "\n";
+          }
+          # Each input of an MSI'"'"'s package code left out.
+          if ($file =~ /package\.sh$/ && $line =~ /^\s*inputs\+?=\((.*)\)\s*$/) {
+            my ($at, @inputs) = ($-[1], split / /, $1);
+            for my $i (0 .. $#inputs) {
+              my @left = @inputs;
+              splice @left, $i, 1;
+              print join("\t", $file, $n, $at, "@inputs", "@left", "packagecode"), "\n";
+            }
+          }
+          # Each character that makes Windows quote a value left out.
+          if ($file =~ /make_sparse_package\.py$/ && $line =~ /re\.search\(r\x27\[([^\]]+)\]\x27, value\)/) {
+            my ($at, $class) = ($-[1], $1);
+            while ($class =~ /\\.|./g) {
+              (my $left = $class) =~ s/\Q$&\E//;
+              print join("\t", $file, $n, $at, $class, $left, "publisher"), "\n";
+            }
           }
         }
       }' "$tree"
@@ -301,10 +398,22 @@ if ! build_and_test ${packages:+scripts/package.sh}; then
 fi
 
 mapfile -t chosen < <(site_list | pick "$count" "$seed")
+for site in "${chosen[@]}"; do
+  case $site in cmake/arm64/*)
+    if ! test_arm64; then
+      echo "seed-faults: the ARM64 build does not build or pass as it is, or arm64 Wine cannot run here; see $scratch/test.log" >&2
+      exit 1
+    fi
+    break ;;
+  esac
+done
 echo "seed-faults: ${#chosen[@]} of $(site_list | wc -l) sites${packages:+ in the installer and the scripts}${kinds:+ of the kinds $kinds}"
 killed=0 survived=0 unbuilt=0 number=0
 for site in "${chosen[@]}"; do
-  IFS=$'\t' read -r file line column old new kind <<<"$site"
+  # A tab is a blank to read, and blanks in a row make one separator: read
+  # apart at a character that is not one, an empty text (a change that drops
+  # something) stays a field of its own.
+  IFS=$'\x1f' read -r file line column old new kind <<<"${site//$'\t'/$'\x1f'}"
   number=$((number + 1))
   cp "$tree/$file" "$scratch/original"
   plant "$file" "$line" "$column" "$old" "$new"

@@ -10,6 +10,10 @@
 // ends in a tab and "inherited" or "not inherited": whether that value in
 // this process refers to the file too, that is, whether whoever started this
 // program passed its inheritable handles on.
+//
+// Standing in for a console program, it also writes the line that
+// NORRVANE_STDERR holds to standard error, in the OEM code page, as a
+// console program writes its errors.
 #include <windows.h>
 
 #include <cwchar>
@@ -47,6 +51,15 @@ int main()
         handleNamed = true;
         const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoull(handleText, nullptr, 10)));
         handleIsFile = GetFileInformationByHandle(handle, &behindHandle) != FALSE;
+    }
+
+    wchar_t error[256];
+    const DWORD errorLength = GetEnvironmentVariableW(L"NORRVANE_STDERR", error, 256);
+    if (errorLength > 0 && errorLength < 256) {
+        char bytes[512];
+        const int count = WideCharToMultiByte(CP_OEMCP, 0, error, static_cast<int>(errorLength), bytes, sizeof bytes,
+                                              nullptr, nullptr);
+        if (count > 0) WriteAll(GetStdHandle(STD_ERROR_HANDLE), std::string(bytes, size_t(count)) + "\r\n");
     }
 
     wchar_t self[MAX_PATH];

@@ -2,8 +2,10 @@
    do, under arm64 Wine, where GoogleTest has no C++ runtime to build on:
    registration in a scratch registry, both classes from the factory, the
    menu item for a real shortcut through the shell's own data object, its
-   pick starting the file manager, and the newer menu's command state. One
-   line per check, "ok: ..." or "FAILED: ..."; exit code 1 on any failure.
+   pick starting the file manager, and the newer menu's command state; and
+   the stack probe that the compiler calls before a large frame, which this
+   build brings itself, on a stack that grows as Windows grows a thread's.
+   One line per check, "ok: ..." or "FAILED: ..."; exit code 1 on any failure.
 
    Started under the name Norrvane.exe, this program is the stand-in file
    manager instead: it appends its own path, a tab and its command line, in
@@ -276,6 +278,84 @@ static void CheckCommandState(const wchar_t *item, EXPCMDSTATE expected, const c
     if (command) IExplorerCommand_Release(command);
 }
 
+/* Windows commits a thread's stack as it grows: below the pages in use lies
+   one guard page, and below that reserved pages that fault when touched.
+   The first touch of the guard page commits it and makes the page below it
+   the guard, so a frame larger than a page must be probed page by page, from
+   the top down. Wine commits a thread's whole stack at its start, where a
+   probe that steps over pages is never seen: so a thread here gives back the
+   pages below its own frame but a few, and puts a guard page below them,
+   which Wine then moves down as Windows does. A page reached past the guard
+   faults; the handler counts it and commits it, so that the thread goes on. */
+#define PAGE 4096
+enum { kKeptPages = 4, kGivenBackPages = 32 };
+static char *givenBackLow, *givenBackHigh;
+static volatile LONG pagesSkipped;
+
+static LONG CALLBACK CountSkippedPage(EXCEPTION_POINTERS *exception)
+{
+    const EXCEPTION_RECORD *record = exception->ExceptionRecord;
+    char *address = record->NumberParameters >= 2 ? (char *)record->ExceptionInformation[1] : NULL;
+    if (record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || address < givenBackLow || address >= givenBackHigh)
+        return EXCEPTION_CONTINUE_SEARCH;
+    ++pagesSkipped;
+    VirtualAlloc((void *)((ULONG_PTR)address & ~(ULONG_PTR)(PAGE - 1)), PAGE, MEM_COMMIT, PAGE_READWRITE);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+/* Sixteen pages, which the compiler probes before it takes them; an index
+   it cannot know keeps the frame whole. */
+static volatile int lastByte = 16 * PAGE - 1;
+static __attribute__((noinline)) int LargeFrame(void)
+{
+    volatile char frame[16 * PAGE];
+    const int last = lastByte;
+    frame[0] = 1;
+    frame[last] = 2;
+    return frame[0] + frame[last];
+}
+
+/* In a thread of its own: the growable stack below this frame, then a large
+   frame on it, or (`parameter` not null) a touch two pages past the guard,
+   which shows that a skipped page is seen at all. */
+static DWORD WINAPI ProbeOnGrowableStack(void *parameter)
+{
+    char here;
+    char *guard = (char *)((ULONG_PTR)&here & ~(ULONG_PTR)(PAGE - 1)) - (kKeptPages + 1) * PAGE;
+    givenBackHigh = guard;
+    givenBackLow = guard - kGivenBackPages * PAGE;
+    if (!VirtualFree(givenBackLow, kGivenBackPages * PAGE, MEM_DECOMMIT) ||
+        !VirtualAlloc(guard, PAGE, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD))
+        return 1;
+    if (parameter)
+        *(volatile char *)(guard - 2 * PAGE) = 1;
+    else if (LargeFrame() != 3)
+        return 1;
+    return 0;
+}
+
+static LONG PagesSkippedOnGrowableStack(BOOL skipDeliberately)
+{
+    pagesSkipped = 0;
+    HANDLE thread = CreateThread(NULL, 0, ProbeOnGrowableStack, (void *)(ULONG_PTR)skipDeliberately, 0, NULL);
+    DWORD result = 1;
+    if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        GetExitCodeThread(thread, &result);
+        CloseHandle(thread);
+    }
+    return result == 0 ? pagesSkipped : -1;
+}
+
+static void CheckStackProbe(void)
+{
+    void *handler = AddVectoredExceptionHandler(1, CountSkippedPage);
+    Check(PagesSkippedOnGrowableStack(TRUE) == 1, "a page touched past the guard page of a growing stack faults");
+    Check(PagesSkippedOnGrowableStack(FALSE) == 0,
+          "the stack probe touches every page of a large frame in order, none past the guard page");
+    RemoveVectoredExceptionHandler(handler);
+}
+
 /* The stand-in file manager's part: one write, so that a reader never sees
    half a line. */
 static UINT RecordStart(const wchar_t *self)
@@ -369,5 +449,6 @@ void Start(void)
     const UINT result = RunChecks(argv[1]);
     CoUninitialize();
     LocalFree(argv);
-    ExitProcess(result);
+    CheckStackProbe();
+    ExitProcess(result || failures ? 1 : 0);
 }

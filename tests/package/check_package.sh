@@ -6,9 +6,11 @@
 # signer (--ca, with the signer's subject in publisher.txt beside it), the
 # DLLs in the zip and in the MSIs, the MSIs and the sparse packages carry
 # Authenticode signatures that it vouches for, and a single changed byte
-# breaks them; the sparse packages are proved by check_sparse_package.py.
-# And the DLLs are the tree's: without their signatures, they are what
-# building the tree as it is now gives.
+# breaks them; the sparse packages are proved by check_sparse_package.py;
+# and with the signer beside it (signer.pfx, password.txt), package.sh
+# signs without a time stamp only when told to. And the DLLs are the tree's:
+# without their signatures, they are what building the tree as it is now
+# gives.
 # usage: check_package.sh [--ca CA_PEM] ZIP X64_MSI X86_MSI ARM64_MSI [X64_MSIX ARM64_MSIX]
 set -euo pipefail
 ca=""
@@ -102,6 +104,21 @@ PY
   done
   check "every DLL the MSIs carry is signed and the CA vouches for it" \
     '[ -z "$(find "$dir/files" -name "*.dll" -exec sh -c "osslsigncode verify -CAfile \"$ca\" -in \"\$1\" >/dev/null 2>&1 || echo \"\$1\"" _ {} \;)" ]'
+  # Without a time-stamp server, only NORRVANE_SIGN_NO_TIMESTAMP=1 lets
+  # package.sh sign: unset, empty or any other value, it refuses before it
+  # makes anything.
+  refuses_unstamped() {
+    local waiver=(NORRVANE_SIGN_NO_TIMESTAMP="$1")
+    [ "$1" != unset ] || waiver=(-u NORRVANE_SIGN_NO_TIMESTAMP)
+    rm -rf "$dir/unstamped"
+    ! env -u NORRVANE_SIGN_TIMESTAMP_URL "${waiver[@]}" NORRVANE_SIGN_PFX="$(dirname "$ca")/signer.pfx" \
+      NORRVANE_SIGN_PASSWORD_FILE="$(dirname "$ca")/password.txt" bash "$root/scripts/package.sh" "$dir/unstamped" \
+      >"$dir/unstamped.log" 2>&1 && grep -q 'no time-stamp server given' "$dir/unstamped.log" && [ ! -e "$dir/unstamped" ]
+  }
+  for waiver in unset "" 0 no; do
+    check "package.sh refuses to sign without a time stamp, NORRVANE_SIGN_NO_TIMESTAMP ${waiver:-empty}" \
+      'refuses_unstamped "$waiver"'
+  done
   for file in "$msi64" "$msi86" "$msiarm64"; do
     check "$(basename "$file") is signed and the CA vouches for it" 'verified "$file"'
     check "$(basename "$file") with one byte changed fails" \

@@ -9,8 +9,8 @@
 # Then, in a 64-bit Wine prefix of the test's own that has the stock
 # open-file-location handler as Windows 6.x has it: the real msiexec installs
 # and removes the x64 package, upgrades an earlier release, and fails a
-# registration; the real cmd.exe runs install.cmd and uninstall.cmd from the
-# zip. Where this machine runs no 32-bit programs, the 32-bit halves cannot
+# registration and a removal; the real cmd.exe runs install.cmd and
+# uninstall.cmd from the zip, also as on ARM64 Windows. Where this machine runs no 32-bit programs, the 32-bit halves cannot
 # run: the 64-bit feature is installed alone, install.cmd must report the
 # 32-bit failure, and the rows about the halves on their own say that they
 # were skipped.
@@ -54,14 +54,19 @@ property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2"
 
 # ---- The packages' tables --------------------------------------------------
 
-# action_type MSI ACTION, sequence MSI ACTION
+# action_type MSI ACTION, sequence MSI ACTION, condition MSI ACTION
 action_type() { msiinfo export "$1" CustomAction | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $2 }'; }
 sequence() { msiinfo export "$1" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $3 }'; }
+condition() { msiinfo export "$1" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $2 }'; }
 # Deferred (0x400) and not impersonated (0x800); rollback (0x100) or not.
 is_deferred() { local t; t=$(action_type "$1" "$2"); [ -n "$t" ] && (( (t & 0xD00) == 0xC00 )); }
 is_rollback() { local t; t=$(action_type "$1" "$2"); [ -n "$t" ] && (( (t & 0xD00) == 0xD00 )); }
 runs_between() { local s; s=$(sequence "$1" "$2"); [ -n "$s" ] && (( s > $(sequence "$1" "$3") && s < $(sequence "$1" "$4") )); }
-undone_first() { (( $(sequence "$1" "Undo$2") == $(sequence "$1" "$2") - 1 )); }
+# Undo<ACTION> runs just before ACTION, and in the same state: on the same
+# Windows, with the same component being installed or removed.
+undone_first() {
+  (( $(sequence "$1" "Undo$2") == $(sequence "$1" "$2") - 1 )) && [ "$(condition "$1" "Undo$2")" = "$(condition "$1" "$2")" ]
+}
 
 # The program and the command line of a custom action.
 target() { msiinfo export "$1" CustomAction | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $3 " " $4 }'; }
@@ -88,7 +93,7 @@ check_tables() {
       eval "is_deferred '$package' Register$b && runs_between '$package' Register$b InstallFiles InstallFinalize"
     check "Unregister$b: deferred, not impersonated, before RemoveFiles" \
       eval "is_deferred '$package' Unregister$b && runs_between '$package' Unregister$b InstallInitialize RemoveFiles"
-    check "rollback actions just before Register$b and Unregister$b" \
+    check "rollback actions just before Register$b and Unregister$b, in their states" \
       eval "is_rollback '$package' UndoRegister$b && is_rollback '$package' UndoUnregister$b &&
             undone_first '$package' Register$b && undone_first '$package' Unregister$b"
     check "the rollback actions of Register$b and Unregister$b do the opposite" \
@@ -111,7 +116,6 @@ check "the ARM64 package refuses any other Windows" launch_condition "$msiarm64"
 # deprovisioned and removed from every account before the files go. Each
 # step is PowerShell run by the setup DLL (type 1) with its result ignored;
 # Set<step> gives it the 64-bit PowerShell and the script.
-condition() { msiinfo export "$1" InstallExecuteSequence | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a { print $2 }'; }
 step_data() { msiinfo export "$1" CustomAction | tr -d '\r' | grep -P "^Set$2\t" | cut -f4-; }
 is_step() { [ "$(action_type "$package" "$1")" = "$2" ]; }
 runs_powershell64() {
@@ -146,7 +150,7 @@ check_package_steps() {
     eval "is_step UnprovisionPackage 3137 && runs_between '$package' UnprovisionPackage InstallInitialize RemoveFiles"
   check "every step runs the native 64-bit PowerShell" runs_powershell64 ProvisionPackage RegisterPackage UnprovisionPackage
   check "the steps run on Windows 11 only, the registration never as LocalSystem" windows11_only
-  check "their rollback actions do the opposite, just before them" undo_steps_opposite
+  check "their rollback actions do the opposite, just before them and in their states" undo_steps_opposite
 }
 if [ -n "$(step_data "$msi" ProvisionPackage)" ]; then
   sparse=1
@@ -216,14 +220,35 @@ powershell_record=$work/powershell.txt
 rm -f "$powershell_record"
 export NORRVANE_RECORD
 NORRVANE_RECORD=$(windows_path "$powershell_record")
-# The package steps that PowerShell ran since the last call, by their
-# scripts; their command lines are left in last-steps.txt.
+# Each package step's whole command line, as the stand-in records it after
+# its own path, and its name: the installed package staged with the install
+# folder as its external location and provisioned; registered for the
+# installing user by its family; removed from that user; removed from every
+# account and deprovisioned, in any version, by its family and publisher.
+declare -A step_named
+if [ -n "$sparse" ]; then
+  family=$(python3 -B -c 'import sys; sys.path.insert(0, sys.argv[1]); import make_sparse_package as m
+print("NorrvaneShLnk_" + m.publisher_id(open(sys.argv[2], encoding="utf-8").read().strip()))' \
+    "$root/scripts" "$(dirname "$ca")/publisher.txt")
+  powershell='C:\windows\system32\WindowsPowerShell\v1.0\powershell.exe'
+  while read -r name script; do
+    step_named["$powershell"$'\t'"\"$powershell\" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command \"\$ErrorActionPreference = 'Stop'; $script\""]=$name
+  done <<STEPS
+provision Add-AppxPackage -Stage -Path '$folder64\NorrvaneShLnk.msix' -ExternalLocation '$folder64\'; Add-AppxProvisionedPackage -Online -PackagePath '$folder64\NorrvaneShLnk.msix' -SkipLicense | Out-Null
+register Add-AppxPackage -RegisterByFamilyName -MainPackage '$family'
+unregister Get-AppxPackage -Name NorrvaneShLnk | Where-Object { \$_.PackageFamilyName -eq '$family' } | Remove-AppxPackage
+unprovision Get-AppxProvisionedPackage -Online | Where-Object { \$_.DisplayName -eq 'NorrvaneShLnk' -and \$_.PublisherId -eq '${family#*_}' } | Remove-AppxProvisionedPackage -Online | Out-Null; Get-AppxPackage -AllUsers -Name NorrvaneShLnk | Where-Object { \$_.PackageFamilyName -eq '$family' } | Remove-AppxPackage -AllUsers
+STEPS
+fi
+# The package steps that PowerShell ran since the last call, by their names
+# ("other" for any other command line); their command lines are left in
+# last-steps.txt.
 package_steps() {
+  local line
   rm -f "$work/last-steps.txt"
   [ -f "$powershell_record" ] || return 0
   mv "$powershell_record" "$work/last-steps.txt"
-  tr -d '\r' <"$work/last-steps.txt" | sed -e 's/.*Add-AppxPackage -Stage.*/provision/' -e 's/.*-RegisterByFamilyName.*/register/' \
-    -e 's/.*Remove-AppxProvisionedPackage.*/unprovision/' -e 's/.*Get-AppxPackage -Name .*/unregister/' | tr '\n' ' '
+  while IFS= read -r line; do [ -z "$line" ] || printf '%s ' "${step_named[$line]:-other}"; done < <(tr -d '\r' <"$work/last-steps.txt")
 }
 
 # msiexec: exit code, quietly and never restarting, as the README's silent
@@ -368,23 +393,59 @@ if [ -n "$sparse" ]; then
   check "a failing PowerShell leaves the installation succeeding, the classic item ours" \
     eval "[ $status = 0 ] && value_is '$handler_key' '' '$ours'"
   check "... and the log says so" grep -aq 'NorrvaneShLnk: exit code 1' "$log"
-  # Without a record to write, the stand-in prints its command line instead.
-  status=$(unset NORRVANE_RECORD; msiexec_status /x "$msi" /l*v "$(windows_path "$log")")
+  # Without a record to write, the stand-in prints its command line instead;
+  # and an error line, in the console's code page, 437 in this locale, which
+  # the log, written in the ANSI one (1252), must show as the same text.
+  status=$(unset NORRVANE_RECORD; NORRVANE_STDERR='Zugriff verweigert: é' LC_ALL=C.UTF-8 \
+    msiexec_status /x "$msi" /l*v "$(windows_path "$log")")
   check "PowerShell's own output goes to the log" \
     eval "[ $status = 0 ] && grep -aqF 'NorrvaneShLnk: | C:\windows\system32\WindowsPowerShell\v1.0\powershell.exe' '$log'"
+  check "... and its errors, read in the console's code page" grep -aqF "$(printf 'NorrvaneShLnk: | Zugriff verweigert: \351')" "$log"
   check_removed "removed after the package steps"
 fi
 
 echo "-- a registration that fails"
 # From 6.0 on, registration refuses without the stock handler key.
 on_wine reg delete "$handler_key" /f >/dev/null
+package_steps >/dev/null
 check "msiexec /i fails" test "$(msiexec_status /i "$msi")" != 0
 for b in 64 32; do
   check "no $b-bit class key" key_absent "$class_key" /reg:$b
   check "no folder $(folder_of "$b")" test ! -e "$(unix_folder "$(folder_of "$b")")"
 done
 check "no Apps & features entry" test "$(uninstall_entries)" = 0
+# Wine's msiexec runs every rollback action that the installation queued,
+# also those of steps it had not reached (Windows runs those of the steps
+# done): those that run in the installation's state, and no other.
+if [ -n "$sparse" ]; then
+  steps=$(package_steps)
+  check "the rollback undoes the installation's package steps, never removal's: $steps" \
+    test "$steps" = "unregister unprovision "
+fi
 on_wine reg add "$handler_key" /ve /d "$stock" /f >/dev/null
+
+if [ -n "$sparse" ]; then
+  echo "-- a removal that fails"
+  # Without the approval key, the 64-bit DLL's removal answers E_FAIL, after
+  # the package has gone from every account: the rollback brings it back
+  # and registers the DLL again.
+  msiexec_status /i "$msi" >/dev/null
+  package_steps >/dev/null
+  on_wine reg delete "$approval_key" /f /reg:64 >/dev/null 2>&1
+  check "msiexec /x fails" test "$(msiexec_status /x "$msi")" != 0
+  steps=$(package_steps)
+  check "the package is removed, then the rollback provisions it again, and does nothing else: $steps" \
+    test "$steps" = "unprovision provision "
+  check "... and registers the 64-bit DLL again" eval "value_is '$handler_key' '' '$ours' &&
+    value_is '$class_key\\InProcServer32' '' '$folder64\\NorrvaneShLnk.dll' /reg:64"
+  on_wine reg add "$approval_key" /f /reg:64 >/dev/null
+  # Wine's msiexec forgets part of the product when a removal fails: it is
+  # installed once more, to be removed whole.
+  msiexec_status /i "$msi" >/dev/null
+  check "msiexec /x then exits 0" test "$(msiexec_status /x "$msi")" = 0
+  check_removed "removed after the failed removal"
+  package_steps >/dev/null
+fi
 
 echo "-- removal while Explorer holds the DLL"
 # A host that has right-clicked a shortcut keeps the handler loaded, as
@@ -453,6 +514,16 @@ windows_build 22631
 rm -rf "$(unix_folder "$folder64")" "$(unix_folder "$folder32")"
 on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d AMD64 /f /reg:64 >/dev/null
 check_removed "nothing left on ARM64"
+# uninstall.cmd from an ARM64 prompt, and from an emulated x64 one, removes
+# both halves. What install.cmd leaves on x64 Windows stands in for what it
+# leaves on ARM64: this x64 Wine cannot register the ARM64 DLL.
+for prompt in ARM64 AMD64; do
+  run_script install.cmd >/dev/null
+  on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d ARM64 /f /reg:64 >/dev/null
+  run_script uninstall.cmd "$prompt" >/dev/null
+  on_wine reg add "$environment_key" /v PROCESSOR_ARCHITECTURE /d AMD64 /f /reg:64 >/dev/null
+  check_removed "uninstall.cmd from the $prompt prompt of ARM64 Windows"
+done
 
 echo "-- each half on its own, with regsvr32"
 regsvr() { on_wine "C:\\windows\\$1\\regsvr32.exe" /s ${3:+/u} "$(windows_path "$work/zip/$2/NorrvaneShLnk.dll")" >/dev/null 2>&1; }

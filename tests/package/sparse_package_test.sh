@@ -160,6 +160,26 @@ special='CN="Kitahara & Söhne <Test>", O=K'"'"'s'
 build --manifest "$template" --publisher "$special" --version "$version" --out special.msix
 check "a publisher with quotes, ampersand and angle brackets comes back as given" \
   python3 "$checker" special.msix --publisher "$special" --version "$version"
+# A value that holds a character which separates or marks the parts of a
+# name is quoted where Windows writes the signer's subject, as the
+# manifest's publisher must be: the subject as openssl prints it|the publisher
+publisher_of() {
+  rm -f subject.msix
+  build --manifest "$template" --signer-subject "$1" --version "$version" --out subject.msix && checked subject.msix --publisher "$2"
+}
+while IFS='|' read -r subject expected; do
+  check "the signer's subject $subject is the publisher $expected" publisher_of "$subject" "$expected"
+done <<'ROWS'
+CN=T,O=Shop #1|CN=T, O="Shop #1"
+CN=T,O=A\+B|CN=T, O="A+B"
+CN=T,O=A\;B|CN=T, O="A;B"
+CN=T,O=A\<B|CN=T, O="A<B"
+CN=T,O=A\>B|CN=T, O="A>B"
+CN=T,O=A=B|CN=T, O="A=B"
+CN=T,O=A\,B|CN=T, O="A,B"
+CN=T,O=A\"B|CN=T, O="A""B"
+ROWS
+check "the signer's subject CN=T,O=A\\0AB is the publisher CN=T, O=\"A(line break)B\"" publisher_of 'CN=T,O=A\0AB' $'CN=T, O="A\nB"'
 sed 's/@VERSION@/1.0.0.0/' "$template" >no-version.xml
 # description|manifest|publisher|version
 while IFS='|' read -r description manifest who what; do

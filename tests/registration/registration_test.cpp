@@ -578,6 +578,11 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
          },
          S_OK, {Handler::Stock, false, false, false}},
         // Nothing is written through a link where our entries were.
+        {"6.0, the handler key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kOurs); },
+         S_OK, {Handler::Absent, false, false, false}},
+        {"6.0, the approval key a link", kVista,
+         [](Scratch& s) { s.LinkToDecoy(s.lm(), APPROVAL_KEY_PATH, kOurs); }, E_FAIL,
+         {Handler::Stock, false, false, false}},
         {"6.0, the handler key and the approval key links", kVista,
          [](Scratch& s) {
              s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kOurs);
