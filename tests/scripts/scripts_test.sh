@@ -52,6 +52,13 @@ echo "-- scripts/setup.sh against stand-in package tools"
 tools=$work/bin
 mkdir -p "$tools"
 for name in apt-get dpkg dpkg-query id sudo; do ln -sf "$root/tests/scripts/stand_in_packages.sh" "$tools/$name"; done
+# The system's programs but node and npm, for a machine that has neither.
+without_node=$work/without-node
+rm -rf "$without_node"
+mkdir -p "$without_node"
+for program in /usr/bin/* /bin/*; do
+  case ${program##*/} in node | nodejs | npm | npx) ;; *) ln -sf "$program" "$without_node/" ;; esac
+done
 mirror_error="E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (4096 != 8192). Mirror sync in progress? [IP: 151.101.2.132 80]
    Hashes of expected file:
 E: Some index files failed to download. They have been ignored, or old ones used instead."
@@ -61,29 +68,37 @@ E: Some index files failed to download. They have been ignored, or old ones used
 #   EXPECTED_LINE: an extended regular expression that the one line the
 #   script says must match, or "" when it must say nothing. OPTIONS:
 #   apt-untouched (no apt-get call), i386-only (arm64 not yet added),
-#   old-osslsigncode (2.5 installed), no-backports (not in the sources).
+#   old-osslsigncode (2.5 installed), no-backports (not in the sources),
+#   no-arm64-list (arm64 added, its list not yet fetched), no-node (neither
+#   node nor npm on the PATH), removed=PACKAGE (removed, its configuration
+#   files kept).
 row() {
   local description=$1 uid=$2 absent=$3 update=$4 unavailable=$5 status=$6 line=$7 options=${8:-}
   local state=$work/state fakeroot=$work/root got left
   rm -rf "$state" "$fakeroot"
   mkdir -p "$state" "$fakeroot/etc/apt/sources.list.d" "$fakeroot/var/lib/apt/lists"
   printf 'ID=debian\nVERSION_CODENAME=bookworm\n' >"$fakeroot/etc/os-release"
-  touch "$fakeroot/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-arm64_Packages.lz4"
+  [[ $options == *no-arm64-list* ]] ||
+    touch "$fakeroot/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-arm64_Packages.lz4"
   [[ $options == *no-backports* ]] ||
     echo 'Suites: bookworm bookworm-updates bookworm-backports' >"$fakeroot/etc/apt/sources.list.d/debian.sources"
   echo "$uid" >"$state/uid"
   tr ' ' '\n' <<<"$absent" | sed '/^$/d' >"$state/absent"
   tr ' ' '\n' <<<"$unavailable" | sed '/^$/d' >"$state/unavailable"
+  sed -n 's/.*removed=\([^ ]*\).*/\1/p' <<<"$options" >"$state/removed"
+  mkdir -p "$state/bin"
+  local path=$state/bin:$tools:$PATH
+  [[ $options != *no-node* ]] || path=$state/bin:$tools:$without_node
   if [[ $options == *i386-only* ]]; then echo i386; else printf 'i386\narm64\n'; fi >"$state/architectures"
   if [[ $options == *old-osslsigncode* ]]; then echo 2.5-4; else echo 2.9-1~bpo12+1; fi >"$state/osslsigncode"
   [ "$update" = ok ] || echo "$mirror_error" >"$state/update-error"
   touch "$state/calls"
 
   got=0
-  STAND_IN_STATE=$state NORRVANE_SETUP_ROOT=$fakeroot PATH="$tools:$PATH" \
+  STAND_IN_STATE=$state NORRVANE_SETUP_ROOT=$fakeroot PATH=$path \
     bash "$root/scripts/setup.sh" >"$work/output.txt" 2>&1 || got=$?
   sed 's/^/   | /' "$work/output.txt"
-  left=$(sort "$state/absent" | tr '\n' ' ')
+  left=$(sort "$state/absent" "$state/removed" | tr '\n' ' ')
   local expected_left
   expected_left=$(tr ' ' '\n' <<<"$unavailable" | sed '/^$/d' | sort | tr '\n' ' ')
   if [ -z "$line" ]; then
@@ -102,6 +117,9 @@ row() {
   if [[ $options == *old-osslsigncode* ]]; then
     check "... takes osslsigncode from bookworm-backports" grep -qx '2.9-1~bpo12+1' "$state/osslsigncode"
   fi
+  if [[ $options == *no-node* ]]; then
+    check "... installs Node.js and npm" test -x "$state/bin/node" -a -x "$state/bin/npm"
+  fi
   if [[ $options == *no-backports* ]]; then
     check "... adds bookworm-backports to the sources" \
       grep -qx 'Suites: bookworm-backports' "$fakeroot/etc/apt/sources.list.d/bookworm-backports.sources"
@@ -115,6 +133,10 @@ row "the same, and a needed package out of reach too" 0 "wine32:i386 msitools zi
   '^setup\.sh: could not install wine32:i386 msitools \(.*apt-get install msitools: msitools : Depends: .*\); the build and its tests need them$'
 row "a mirror in order, arm64 not yet added" 0 "wine32:i386 zip" ok "" 0 "" i386-only
 row "Debian 12's own osslsigncode, no backports yet" 0 "" ok "" 0 "" "old-osslsigncode no-backports"
+row "Node.js and npm missing" 0 "" ok "" 0 "" no-node
+row "a package removed, its configuration files kept" 0 "" ok "" 0 "" removed=zip
+row "arm64 added, its list not fetched, the mirror broken" 0 "" broken "" 1 \
+  "^setup\.sh: could not install apt.s i386 and arm64 lists \(apt-get update failed: .*\); the build and its tests need them$" no-arm64-list
 row "no root, 32-bit Wine missing" 1000 "wine32:i386" ok "wine32:i386" 0 \
   '^setup\.sh: could not install wine32:i386 \(installing needs root: .*\); test\.sh leaves out the 32-bit runs$' apt-untouched
 row "no root, a needed package missing" 1000 "zip" ok "zip" 1 \

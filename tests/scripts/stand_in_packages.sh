@@ -4,12 +4,17 @@
 # without touching its packages. Its world lives in the folder
 # $STAND_IN_STATE:
 #   absent         packages not installed, one a line
+#   removed        packages removed with their configuration files kept
+#                  (dpkg still knows them), one a line
 #   unavailable    packages that apt-get cannot install (unmet dependencies)
 #   update-error   when present, what apt-get update fails with
 #   architectures  dpkg's foreign architectures, one a line
 #   osslsigncode   the installed osslsigncode's version
 #   uid            what id -u answers
 #   calls          every apt-get and dpkg --add-architecture call, appended
+#   bin/           where installing nodejs and npm puts node and npm
+# A successful apt-get update leaves the arm64 packages' list in the lists
+# folder under $NORRVANE_SETUP_ROOT.
 # sudo always fails: there is no password-less sudo here.
 set -u
 state=$STAND_IN_STATE
@@ -32,7 +37,7 @@ case $(basename "$0") in
       exit 1
     fi
     case $2 in
-      *Status*) printf 'install ok installed' ;;
+      *Status*) if listed "$package" removed; then printf 'deinstall ok config-files'; else printf 'install ok installed'; fi ;;
       *) if [ "$package" = osslsigncode ]; then cat "$state/osslsigncode"; else printf '1.0'; fi ;;
     esac
     ;;
@@ -57,6 +62,7 @@ case $(basename "$0") in
     echo "apt-get $*" >>"$state/calls"
     if [ "$1" = update ]; then
       [ ! -f "$state/update-error" ] || { cat "$state/update-error" >&2; exit 100; }
+      touch "$NORRVANE_SETUP_ROOT/var/lib/apt/lists/deb.debian.org_debian_dists_bookworm_main_binary-arm64_Packages.lz4"
       exit 0
     fi
     shift
@@ -79,8 +85,11 @@ case $(basename "$0") in
     done
     # All or nothing, as apt-get does.
     for package in "${packages[@]}"; do
-      grep -vxF -- "$package" "$state/absent" >"$state/absent.new" || true
-      mv "$state/absent.new" "$state/absent"
+      for list in absent removed; do
+        grep -vxF -- "$package" "$state/$list" >"$state/$list.new" || true
+        mv "$state/$list.new" "$state/$list"
+      done
+      case $package in nodejs | npm) ln -sf /bin/true "$state/bin/${package%js}" ;; esac
       if [ "$package" = osslsigncode ]; then
         if [ -n "$backports" ]; then echo 2.9-1~bpo12+1; else echo 2.5-4; fi >"$state/osslsigncode"
       fi
