@@ -118,7 +118,8 @@ struct Scratch {
         AddLink(path, lm(), L"Decoy", root);
     }
     // Nothing was written through the links: the decoy holds its one value
-    // and no subkey. The links go, so that what is left can be checked.
+    // and no subkey; and a link is nobody's entry, so each is still there.
+    // The links go, so that what is left can be checked.
     void ExpectDecoyUntouchedAndUnlink()
     {
         if (decoyValue.empty()) return;
@@ -131,7 +132,7 @@ struct Scratch {
         EXPECT_EQ(0u, subkeys);
         EXPECT_EQ(1u, values);
         ExpectText(lm(), L"Decoy", L"", decoyValue);
-        for (const auto& link : links) DeleteLink(link.first, link.second.c_str());
+        for (const auto& link : links) EXPECT_TRUE(DeleteLink(link.first, link.second.c_str())) << link.second;
         links.clear();
     }
     // A link whose own access allows deleting it and nothing else: it cannot
@@ -579,6 +580,8 @@ TEST(Registration, RemovalReportsEveryEntryLeftBehind)
          S_OK, {Handler::Stock, false, false, false}},
         // Nothing is written through a link where our entries were.
         {"6.0, the handler key a link", kVista, [](Scratch& s) { s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kOurs); },
+         S_OK, {Handler::Absent, false, false, false}},
+        {"5.x, the handler key a link", kBefore, [](Scratch& s) { s.LinkToDecoy(s.cr(), HANDLER_KEY_PATH, kOurs); },
          S_OK, {Handler::Absent, false, false, false}},
         {"6.0, the approval key a link", kVista,
          [](Scratch& s) { s.LinkToDecoy(s.lm(), APPROVAL_KEY_PATH, kOurs); }, E_FAIL,

@@ -119,11 +119,12 @@ void CreateLink(HKEY root, const wchar_t* path, HKEY targetRoot, const wchar_t* 
     ASSERT_EQ(ERROR_SUCCESS, set);
 }
 
-void DeleteLink(HKEY root, const wchar_t* path)
+bool DeleteLink(HKEY root, const wchar_t* path)
 {
     const auto deleteKey = FindSystemRoutine<LONG(WINAPI*)(HANDLE)>(L"ntdll.dll", "NtDeleteKey");
     HKEY link = nullptr;
-    if (RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, DELETE, &link) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, DELETE, &link) != ERROR_SUCCESS) return false;
     deleteKey(link);
     RegCloseKey(link);
+    return true;
 }

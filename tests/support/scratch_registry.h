@@ -31,8 +31,9 @@ bool KeyExists(HKEY root, const wchar_t* path);
 // `targetRoot`: opening the link opens that key.
 void CreateLink(HKEY root, const wchar_t* path, HKEY targetRoot, const wchar_t* target);
 
-// Deletes the link `path` below `root` itself, when it is there.
-void DeleteLink(HKEY root, const wchar_t* path);
+// Deletes the link `path` below `root` itself, when it is there; false when
+// it was not.
+bool DeleteLink(HKEY root, const wchar_t* path);
 
 struct ValueRead {
     bool present = false;
