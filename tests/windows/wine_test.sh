@@ -7,7 +7,10 @@
 # 20348), where none may run, without the test programs a second time. The
 # script must pass, and must say of each step that only Windows can take
 # that it skipped it. Where this machine runs no 32-bit programs, the script
-# is told so and skips the 32-bit steps.
+# is told so and skips the 32-bit steps. Then what must fail does: the
+# script on small kits with faults, make_kit.sh's check on a DLL that
+# imports the compiler's runtime, and the workflow's Windows step on a
+# stand-in script that fails.
 # usage: wine_test.sh KIT WORK_DIR
 set -u
 kit=$(cd "$1" && pwd)
