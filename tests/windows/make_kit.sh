@@ -12,31 +12,41 @@
 #   arm64/        the ARM64 test program, the ARM64 DLL and shell_check
 # and checks that every program and DLL there runs on a Windows without the
 # toolchain: none imports a DLL of the compiler's runtime (libstdc++,
-# libgcc, winpthread: lib*.dll), and the kit holds no private key.
-# usage: make_kit.sh KIT DIST CA_PEM
+# libgcc, winpthread: lib*.dll), and the kit holds no private key. With
+# --check it only checks a folder as it is (wine_test.sh gives it a planted
+# one).
+# usage: make_kit.sh KIT DIST CA_PEM | make_kit.sh --check KIT
 set -euo pipefail
-kit=$1 dist=$2 ca=$3
 root=$(cd "$(dirname "$0")/../.." && pwd)
-rm -rf "$kit"
-mkdir -p "$kit/release" "$kit/certificate"
-cp "$dist"/NorrvaneShLnk-* "$dist/SHA256SUMS" "$kit/release/"
-cp "$ca" "$kit/certificate/ca.pem"
-for arch in x64 arm64 x86; do
-  msi=$(cd "$kit/release" && echo NorrvaneShLnk-*-"$arch".msi)
-  product=$(msiinfo export "$kit/release/$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
-  printf '%s %s %s\r\n' "$arch" "$product" "$msi" >>"$kit/packages.txt"
-done
-for arch in x64 x86; do
-  build=$root/build/$arch
-  mkdir -p "$kit/$arch"
-  find "$build/tests" -name '*_tests.exe' -not -path '*/googletest/*' -exec cp {} "$kit/$arch/" \;
-  cp "$build/NorrvaneShLnk.dll" "$build/tests/windows/shell_check.exe" "$kit/$arch/"
-  cp "$build/tools/"{stand_in_file_manager,Norrvane,Norrvane32,Norrvane64,explorer,right_click_host,make_shortcut}.exe \
-    "$kit/$arch/"
-done
-mkdir -p "$kit/arm64"
-cp "$root/build/arm64/NorrvaneShLnk.dll" "$root/build/arm64/tests/arm64/dll_test.exe" \
-  "$root/build/arm64/tests/windows/shell_check.exe" "$kit/arm64/"
+
+gather() {
+  rm -rf "$kit"
+  mkdir -p "$kit/release" "$kit/certificate"
+  cp "$dist"/NorrvaneShLnk-* "$dist/SHA256SUMS" "$kit/release/"
+  cp "$ca" "$kit/certificate/ca.pem"
+  for arch in x64 arm64 x86; do
+    msi=$(cd "$kit/release" && echo NorrvaneShLnk-*-"$arch".msi)
+    product=$(msiinfo export "$kit/release/$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
+    printf '%s %s %s\r\n' "$arch" "$product" "$msi" >>"$kit/packages.txt"
+  done
+  for arch in x64 x86; do
+    build=$root/build/$arch
+    mkdir -p "$kit/$arch"
+    find "$build/tests" -name '*_tests.exe' -not -path '*/googletest/*' -exec cp {} "$kit/$arch/" \;
+    cp "$build/NorrvaneShLnk.dll" "$build/tests/windows/shell_check.exe" "$kit/$arch/"
+    cp "$build/tools/"{stand_in_file_manager,Norrvane,Norrvane32,Norrvane64,explorer,right_click_host,make_shortcut}.exe \
+      "$kit/$arch/"
+  done
+  mkdir -p "$kit/arm64"
+  cp "$root/build/arm64/NorrvaneShLnk.dll" "$root/build/arm64/tests/arm64/dll_test.exe" \
+    "$root/build/arm64/tests/windows/shell_check.exe" "$kit/arm64/"
+}
+if [ "$1" = --check ]; then
+  kit=$2
+else
+  kit=$1 dist=$2 ca=$3
+  gather
+fi
 
 failed=0
 # The DLLs a program or DLL imports, one a line.
