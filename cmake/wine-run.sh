@@ -8,9 +8,11 @@
 set -e
 arch=$1 prefix=$2
 shift 2
-wine32=/usr/lib/wine/wine
+# NORRVANE_WINE_DIR names another folder of Wine's loaders (the tests' stand-in).
+wine_dir=${NORRVANE_WINE_DIR:-/usr/lib/wine}
+wine32=$wine_dir/wine
 [ -x "$wine32" ] || wine32=$(command -v wine)
-wine64=/usr/lib/wine/wine64
+wine64=$wine_dir/wine64
 [ -x "$wine64" ] || wine64=$(command -v wine64 || command -v wine)
 case $arch in
   win64) winearch=win64 loader=$wine64 boot=$wine64 ;;
@@ -46,9 +48,35 @@ export LANG="$locale" LC_MESSAGES="$locale" LC_CTYPE="$ctype"
 # No Mono or Gecko install prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINELOADER="$boot"
-if [ ! -f "$prefix/system.reg" ]; then
+# Wine saves system.reg while wineboot still works, so a file of our own says
+# that the boot has ended and left the prefix whole: its kernel32 there, and
+# for wow64 that of its 32-bit half, which Wine leaves out while 32-bit Wine
+# is missing (and cannot put back later). A prefix of ours without that file
+# (a boot cut off, one made before 32-bit Wine came) is made anew under the
+# lock; a prefix that this script did not make is never removed.
+ready=$prefix/.norrvane-ready
+kernel32=$prefix/drive_c/windows/system32/kernel32.dll
+[ "$arch" != wow64 ] || kernel32=$prefix/drive_c/windows/syswow64/kernel32.dll
+if [ ! -f "$ready" ]; then
+  [ ! -e "$prefix" ] || [ -e "$prefix.lock" ] ||
+    { echo "wine-run.sh: $prefix was not made here; name a prefix of the build's own" >&2; exit 1; }
   mkdir -p "$(dirname "$prefix")"
-  flock "$prefix.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || "$WINELOADER" wineboot -i >/dev/null 2>&1; "$(dirname "$WINELOADER")/wineserver" -w'
+  exec 9>>"$prefix.lock"
+  flock 9
+  if [ ! -f "$ready" ]; then
+    rm -rf "$prefix"
+    status=0
+    "$WINELOADER" wineboot -i >"$prefix.boot.log" 2>&1 9>&- || status=$?
+    "$(dirname "$WINELOADER")/wineserver" -w 9>&-
+    [ "$status" = 0 ] && [ -f "$kernel32" ] || {
+      [ -f "$kernel32" ] && found=present || found=missing
+      echo "wine-run.sh: wineboot answered $status and left ${kernel32#"$prefix/"} $found in $prefix; it printed:" >&2
+      cat "$prefix.boot.log" >&2
+      exit 1
+    }
+    : >"$ready"
+  fi
+  exec 9>&-
 fi
 export WINELOADER="$loader"
 exec "$loader" "$@"

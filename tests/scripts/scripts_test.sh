@@ -11,6 +11,9 @@
 # whether apt-get update fails as with a mirror in mid-sync, what apt-get
 # cannot install, and whether the script runs as root; and expects its exit
 # code, what it says, what it installed and whether it called apt at all.
+#
+# Last cmake/wine-run.sh's prefixes, booted by a stand-in Wine
+# (tests/scripts/stand_in_wine.sh).
 # usage: scripts_test.sh WORK_DIR
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -141,6 +144,37 @@ row "no root, 32-bit Wine missing" 1000 "wine32:i386" ok "wine32:i386" 0 \
   '^setup\.sh: could not install wine32:i386 \(installing needs root: .*\); test\.sh leaves out the 32-bit runs$' apt-untouched
 row "no root, a needed package missing" 1000 "zip" ok "zip" 1 \
   '^setup\.sh: could not install zip \(installing needs root: .*\); the build and its tests need them$' apt-untouched
+
+echo "-- cmake/wine-run.sh: a prefix is used once its boot has ended and left it whole"
+wine_dir=$work/wine
+prefixes=$work/prefixes
+rm -rf "$wine_dir" "$prefixes"
+mkdir -p "$wine_dir"
+for name in wine wine64 wineserver; do ln -sf "$root/tests/scripts/stand_in_wine.sh" "$wine_dir/$name"; done
+wine_run() { NORRVANE_WINE_DIR=$wine_dir sh "$root/cmake/wine-run.sh" "$@" 2>&1; }
+# The second run starts once system.reg is there, before the boot has ended.
+wine_run wow64 "$prefixes/a" first.exe >"$work/first.txt" &
+first=$!
+until [ -f "$prefixes/a/system.reg" ]; do sleep 0.1; done
+second=$(wine_run wow64 "$prefixes/a" second.exe)
+wait "$first"
+check "two runs on a new prefix: both run, the second after the boot" \
+  eval '[ "$(cat "$work/first.txt")" = "ran first.exe" ] && [ "$second" = "ran second.exe" ]'
+third=$(wine_run wow64 "$prefixes/a" third.exe)
+check "... which booted it once, and a third run boots it no more" \
+  eval '[ "$third" = "ran third.exe" ] && [ "$(cat "$prefixes/a.boots")" = "wineboot -i" ]'
+got=0
+unfit=$(STAND_IN_NO_WOW64=1 wine_run wow64 "$prefixes/b" program.exe) || got=$?
+check "a boot that leaves out the 32-bit half stops the run, showing what wineboot printed" \
+  eval '[ $got = 1 ] && [[ $unfit == *"answered 0 and left drive_c/windows/syswow64/kernel32.dll missing in "*"stand-in wineboot -i" ]]'
+touch "$prefixes/b/leftover"
+again=$(wine_run wow64 "$prefixes/b" program.exe)
+check "... and the next run makes that prefix anew, whole" \
+  eval '[ "$again" = "ran program.exe" ] && [ $(grep -c . "$prefixes/b.boots") = 2 ] && [ ! -e "$prefixes/b/leftover" ]'
+mkdir -p "$prefixes/elsewhere/drive_c"
+got=0
+wine_run win64 "$prefixes/elsewhere" program.exe >/dev/null || got=$?
+check "a prefix that it did not make: the run stops, the prefix stays" eval '[ $got = 1 ] && [ -d "$prefixes/elsewhere/drive_c" ]'
 
 echo "scripts: $failures failed"
 [ "$failures" -eq 0 ]
