@@ -172,6 +172,7 @@ again=$(wine_run wow64 "$prefixes/b" program.exe)
 check "... and the next run makes that prefix anew, whole" \
   eval '[ "$again" = "ran program.exe" ] && [ $(grep -c . "$prefixes/b.boots") = 2 ] && [ ! -e "$prefixes/b/leftover" ]'
 mkdir -p "$prefixes/elsewhere/drive_c"
+touch "$prefixes/elsewhere/system.reg"
 got=0
 wine_run win64 "$prefixes/elsewhere" program.exe >/dev/null || got=$?
 check "a prefix that it did not make: the run stops, the prefix stays" eval '[ $got = 1 ] && [ -d "$prefixes/elsewhere/drive_c" ]'

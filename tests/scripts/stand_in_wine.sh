@@ -4,7 +4,8 @@
 # first and the prefix's kernel32 files a second later, as Wine saves the
 # registry while the boot still works; STAND_IN_NO_WOW64=1 leaves out the
 # 32-bit half, as Wine does while 32-bit Wine is missing. Each boot is
-# logged in PREFIX.boots. A program "runs" when its kernel32 is there.
+# logged in PREFIX.boots; wineboot speaks on standard error, as Wine does. A
+# program "runs" when its kernel32 is there.
 [ "${0##*/}" != wineserver ] || exit 0
 windows=$WINEPREFIX/drive_c/windows
 if [ "$1" = wineboot ]; then
@@ -14,11 +15,13 @@ if [ "$1" = wineboot ]; then
   sleep 1
   : >"$windows/system32/kernel32.dll"
   [ -n "${STAND_IN_NO_WOW64:-}" ] || : >"$windows/syswow64/kernel32.dll"
-  echo "stand-in wineboot $2"
+  echo "stand-in wineboot $2" >&2
   exit 0
 fi
 # A 32-bit program in a 64-bit prefix loads its 32-bit half's kernel32.
 dir=system32
 [ "${0##*/}" = wine64 ] || [ "$WINEARCH" = win32 ] || dir=syswow64
-[ -f "$windows/$dir/kernel32.dll" ] || { echo "wine: could not load kernel32.dll, status c0000135"; exit 1; }
+[ -f "$windows/$dir/kernel32.dll" ] || { echo "wine: could not load kernel32.dll, status c0000135" >&2; exit 1; }
+# The lock of the prefix's boot must not reach the program.
+[ ! -e /proc/$$/fd/9 ] || echo "holding the lock:"
 echo "ran $*"
