@@ -27,13 +27,15 @@ if why32=$(sh "$root/cmake/runs-32bit.sh"); then
 else
   export NORRVANE_NO_32BIT=$why32
 fi
-fresh_prefix
-powershell=$prefix/drive_c/windows/system32/WindowsPowerShell/v1.0
-mkdir -p "$powershell"
-cp "$kit/x64/stand_in_file_manager.exe" "$powershell/powershell.exe"
 windows_build() {
   on_wine reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /d "$1" /f /reg:64 >/dev/null
 }
+# The prefix is made by its first run; PowerShell's stand-in goes in after.
+fresh_prefix
+windows_build 22631
+powershell=$prefix/drive_c/windows/system32/WindowsPowerShell/v1.0
+mkdir -p "$powershell"
+cp "$kit/x64/stand_in_file_manager.exe" "$powershell/powershell.exe"
 
 # run_script NAME [KIT]: the script's output in WORK_DIR/NAME.txt, shown; its
 # exit code in status.
@@ -75,7 +77,6 @@ views="every check in the 32-bit registry view, and of the 32-bit DLL"
 menu32="a 32-bit program's menu"
 
 echo "-- windows_test.cmd as Windows 11"
-windows_build 22631
 run_script 22631
 # Every test program of the kit ran and passed.
 programs() { for program in "$kit/$1"/*_tests.exe; do echo "ok: $1 $(basename "$program" .exe)"; done; }
