@@ -23,6 +23,8 @@ rem certificate stores or packages, and whose shell loads no handlers: those
 rem steps are skipped there, each with a line that says so. With
 rem NORRVANE_NO_32BIT set (to the reason), the 32-bit steps are skipped too;
 rem with NORRVANE_NO_PROGRAMS (the reason), the test programs.
+rem NORRVANE_SOAK_ROUNDS, when set, is the soak test's number of rounds
+rem (1000 otherwise).
 rem
 rem Run it elevated, on a machine of no value: it installs and removes
 rem NorrvaneShLnk, adds the test certificate authority to the machine's
@@ -55,7 +57,7 @@ rem Which of them a build has is its own: one whose key names the stock class
 rem before installation is switched and given back, any other is left as it
 rem was, and a key that is missing is never made.
 set "OTHER_CLASSES=.symlink LibraryLocation RecentDocument Results PinnedRecentDocument RecommendationsFile"
-set "NORRVANE_SOAK_ROUNDS=1000"
+if not defined NORRVANE_SOAK_ROUNDS set "NORRVANE_SOAK_ROUNDS=1000"
 
 rem Which system this is. A for /f command must not start with a quotation
 rem mark: cmd would strip the first and the last one of the line.
