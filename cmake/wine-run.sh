@@ -68,9 +68,10 @@ if [ ! -f "$ready" ]; then
     status=0
     "$WINELOADER" wineboot -i >"$prefix.boot.log" 2>&1 9>&- || status=$?
     "$(dirname "$WINELOADER")/wineserver" -w 9>&-
-    [ "$status" = 0 ] && [ -f "$kernel32" ] || {
-      [ -f "$kernel32" ] && found=present || found=missing
-      echo "wine-run.sh: wineboot answered $status and left ${kernel32#"$prefix/"} $found in $prefix; it printed:" >&2
+    # Not wineboot's exit code: on a new prefix Wine boots it before
+    # starting wineboot, which now and then answers 1 with the boot done.
+    [ -f "$kernel32" ] || {
+      echo "wine-run.sh: wineboot answered $status and left ${kernel32#"$prefix/"} missing in $prefix; it printed:" >&2
       cat "$prefix.boot.log" >&2
       exit 1
     }

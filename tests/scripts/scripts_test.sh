@@ -171,6 +171,8 @@ touch "$prefixes/b/leftover"
 again=$(wine_run wow64 "$prefixes/b" program.exe)
 check "... and the next run makes that prefix anew, whole" \
   eval '[ "$again" = "ran program.exe" ] && [ $(grep -c . "$prefixes/b.boots") = 2 ] && [ ! -e "$prefixes/b/leftover" ]'
+check "a boot done but for wineboot's exit code 1, as Wine's first boot answers now and then: the run goes on" \
+  eval '[ "$(STAND_IN_BOOT_EXIT=1 wine_run wow64 "$prefixes/c" program.exe)" = "ran program.exe" ]'
 mkdir -p "$prefixes/elsewhere/drive_c"
 touch "$prefixes/elsewhere/system.reg"
 got=0

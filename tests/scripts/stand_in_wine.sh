@@ -3,7 +3,8 @@
 # cmake/wine-run.sh's handling of prefixes. Its wineboot writes system.reg
 # first and the prefix's kernel32 files a second later, as Wine saves the
 # registry while the boot still works; STAND_IN_NO_WOW64=1 leaves out the
-# 32-bit half, as Wine does while 32-bit Wine is missing. Each boot is
+# 32-bit half, as Wine does while 32-bit Wine is missing;
+# STAND_IN_BOOT_EXIT is wineboot's exit code (0 by default). Each boot is
 # logged in PREFIX.boots; wineboot speaks on standard error, as Wine does. A
 # program "runs" when its kernel32 is there.
 [ "${0##*/}" != wineserver ] || exit 0
@@ -16,7 +17,7 @@ if [ "$1" = wineboot ]; then
   : >"$windows/system32/kernel32.dll"
   [ -n "${STAND_IN_NO_WOW64:-}" ] || : >"$windows/syswow64/kernel32.dll"
   echo "stand-in wineboot $2" >&2
-  exit 0
+  exit "${STAND_IN_BOOT_EXIT:-0}"
 fi
 # A 32-bit program in a 64-bit prefix loads its 32-bit half's kernel32.
 dir=system32
