@@ -146,38 +146,32 @@ row "no root, a needed package missing" 1000 "zip" ok "zip" 1 \
   '^setup\.sh: could not install zip \(installing needs root: .*\); the build and its tests need them$' apt-untouched
 
 echo "-- cmake/wine-run.sh: a prefix is used once its boot has ended and left it whole"
-wine_dir=$work/wine
-prefixes=$work/prefixes
+wine_dir=$work/wine prefixes=$work/prefixes
 rm -rf "$wine_dir" "$prefixes"
-mkdir -p "$wine_dir"
-for name in wine wine64 wineserver; do ln -sf "$root/tests/scripts/stand_in_wine.sh" "$wine_dir/$name"; done
-wine_run() { NORRVANE_WINE_DIR=$wine_dir sh "$root/cmake/wine-run.sh" "$@" 2>&1; }
-# The second run starts once system.reg is there, before the boot has ended.
-wine_run wow64 "$prefixes/a" first.exe >"$work/first.txt" &
-first=$!
-until [ -f "$prefixes/a/system.reg" ]; do sleep 0.1; done
-second=$(wine_run wow64 "$prefixes/a" second.exe)
-wait "$first"
-check "two runs on a new prefix: both run, the second after the boot" \
-  eval '[ "$(cat "$work/first.txt")" = "ran first.exe" ] && [ "$second" = "ran second.exe" ]'
-third=$(wine_run wow64 "$prefixes/a" third.exe)
-check "... which booted it once, and a third run boots it no more" \
-  eval '[ "$third" = "ran third.exe" ] && [ "$(cat "$prefixes/a.boots")" = "wineboot -i" ]'
-got=0
-unfit=$(STAND_IN_NO_WOW64=1 wine_run wow64 "$prefixes/b" program.exe) || got=$?
-check "a boot that leaves out the 32-bit half stops the run, showing what wineboot printed" \
-  eval '[ $got = 1 ] && [[ $unfit == *"answered 0 and left drive_c/windows/syswow64/kernel32.dll missing in "*"stand-in wineboot -i" ]]'
-touch "$prefixes/b/leftover"
-again=$(wine_run wow64 "$prefixes/b" program.exe)
-check "... and the next run makes that prefix anew, whole" \
-  eval '[ "$again" = "ran program.exe" ] && [ $(grep -c . "$prefixes/b.boots") = 2 ] && [ ! -e "$prefixes/b/leftover" ]'
-check "a boot done but for wineboot's exit code 1, as Wine's first boot answers now and then: the run goes on" \
-  eval '[ "$(STAND_IN_BOOT_EXIT=1 wine_run wow64 "$prefixes/c" program.exe)" = "ran program.exe" ]'
-mkdir -p "$prefixes/elsewhere/drive_c"
+mkdir -p "$wine_dir" "$prefixes/elsewhere/drive_c"
 touch "$prefixes/elsewhere/system.reg"
-got=0
-wine_run win64 "$prefixes/elsewhere" program.exe >/dev/null || got=$?
-check "a prefix that it did not make: the run stops, the prefix stays" eval '[ $got = 1 ] && [ -d "$prefixes/elsewhere/drive_c" ]'
+for name in wine wine64 wineserver; do ln -sf "$root/tests/scripts/stand_in_wine.sh" "$wine_dir/$name"; done
+# wine_run NAME: a 32-bit program run in the 64-bit prefix NAME.
+wine_run() { NORRVANE_WINE_DIR=$wine_dir sh "$root/cmake/wine-run.sh" wow64 "$prefixes/$1" program.exe 2>&1; }
+# The second run starts once system.reg is there, before the boot has ended.
+wine_run a >"$work/first.txt" &
+until [ -f "$prefixes/a/system.reg" ]; do sleep 0.1; done
+second=$(wine_run a)
+wait $!
+check "two runs on a new prefix: both run, the second after the boot" \
+  eval '[ "$(cat "$work/first.txt")" = "ran program.exe" ] && [ "$second" = "ran program.exe" ]'
+check "... which booted it once, and a third run boots it no more" \
+  eval '[ "$(wine_run a)" = "ran program.exe" ] && [ "$(cat "$prefixes/a.boots")" = "wineboot -i" ]'
+unfit=$(STAND_IN_NO_WOW64=1 wine_run b; echo "exit code $?")
+check "a boot that leaves out the 32-bit half stops the run, showing what wineboot printed" \
+  eval '[[ $unfit == *"answered 0 and left drive_c/windows/syswow64/kernel32.dll missing in "*"stand-in wineboot -i"*"exit code 1" ]]'
+touch "$prefixes/b/leftover"
+check "... and the next run makes that prefix anew, whole" \
+  eval '[ "$(wine_run b)" = "ran program.exe" ] && [ $(grep -c . "$prefixes/b.boots") = 2 ] && [ ! -e "$prefixes/b/leftover" ]'
+check "a boot done but for wineboot's exit code 1, as Wine's first boot answers now and then: the run goes on" \
+  eval '[ "$(STAND_IN_BOOT_EXIT=1 wine_run c)" = "ran program.exe" ]'
+check "a prefix that it did not make: the run stops, the prefix stays" \
+  eval '! wine_run elsewhere >/dev/null && [ -d "$prefixes/elsewhere/drive_c" ]'
 
 echo "scripts: $failures failed"
 [ "$failures" -eq 0 ]
